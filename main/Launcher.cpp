@@ -1,0 +1,200 @@
+#include "Launcher.h"
+
+#include <utility>
+
+#include "KeyFile.h"
+#include "LabAddress.h"
+#include "ReadinessScan.h"
+
+namespace quav {
+
+namespace {
+
+constexpr const char* kStartingText = "Starting QUAV Lab\u2026";
+constexpr const char* kReadyText =
+    "Ready. Audio stays on this Mac. Quit this app when you\u2019re finished.";
+constexpr const char* kLaunchFailedText = "Could not start QUAV Lab: ";
+constexpr const char* kStoppedText = "QUAV Lab stopped. Quit and reopen this app to restart.";
+
+const toolkit::Alert kRejectionAlert{
+    "This key file could not be opened.",
+    "Export a new .quavkey file from QUAV Lab. Nothing was sent to Auto-Tune.",
+};
+
+toolkit::Menu mainMenu() {
+  const toolkit::MenuItem quitItem{"Quit QUAV Lab", toolkit::MenuAction::kTerminate, "q", {}};
+  const toolkit::MenuItem applicationItem{"", std::nullopt, "", {quitItem}};
+  return toolkit::Menu{{applicationItem}};
+}
+
+// Runs an operation of the delegate if it still exists; the window's buttons and the server's
+// callbacks must not keep it alive.
+template <typename Operation>
+auto weakly(const std::weak_ptr<AppDelegate>& delegate, Operation operation) {
+  return [delegate, operation](auto&&... arguments) {
+    if (const auto strong = delegate.lock()) {
+      operation(*strong, std::forward<decltype(arguments)>(arguments)...);
+    }
+  };
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(toolkit::Application& application) : application_(application) {}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  buildMenuAndWindow();
+  startServer();
+}
+
+void AppDelegate::buildMenuAndWindow() {
+  application_.setMainMenu(mainMenu());
+
+  window = application_.makeWindow({0, 0, 480, 270}, toolkit::kWindowStyleTitled |
+                                                         toolkit::kWindowStyleClosable |
+                                                         toolkit::kWindowStyleMiniaturizable);
+  window->setTitle("QUAV Lab");
+  window->center();
+
+  auto headline = application_.makeLabel("Find the key. Keep your audio local.");
+  headline->setFont(toolkit::Font::boldSystemFont(20));
+  auto intro = application_.makeWrappingLabel(
+      "Analyze beats without installing Python or opening Terminal or Codex. DAW connections "
+      "are optional and start when you press Find in QUAV Lab.");
+  auto statusLine = application_.makeWrappingLabel(kStartingText);
+  status = statusLine.get();
+  auto open = application_.makeButton(
+      "Open QUAV Lab", weakly(weak_from_this(), [](AppDelegate& self) { self.openLab(); }));
+  openButton = open.get();
+  openButton->setEnabled(false);
+  auto guide = application_.makeButton(
+      "Setup & optional DAW connections",
+      weakly(weak_from_this(), [](AppDelegate& self) { self.openGuide(); }));
+
+  std::vector<std::unique_ptr<toolkit::View>> views;
+  views.push_back(std::move(headline));
+  views.push_back(std::move(intro));
+  views.push_back(std::move(statusLine));
+  views.push_back(std::move(open));
+  views.push_back(std::move(guide));
+  auto stack = application_.makeStackView(std::move(views));
+  stack->setOrientation(toolkit::Orientation::kVertical);
+  stack->setAlignment(toolkit::Alignment::kLeading);
+  stack->setSpacing(18);
+  stack->setFrame({28, 25, 424, 220});
+  window->addSubview(std::move(stack));
+
+  window->makeKeyAndOrderFront();
+  application_.activateIgnoringOtherApps();
+}
+
+void AppDelegate::startServer() {
+  child = application_.makeChildProcess();
+  child->setExecutable(application_.resourceDirectory() / "backend" / "tonvex-server");
+  child->setArguments({"--no-browser", "--port", "0"});
+
+  // The toolkit may call these on a background thread: they only hand work to the main queue.
+  toolkit::Application& application = application_;
+  const std::weak_ptr<AppDelegate> delegate = weak_from_this();
+  child->setStandardOutputHandler([&application, delegate](std::string chunk) {
+    application.postToMainQueue(
+        weakly(delegate, [chunk = std::move(chunk)](AppDelegate& self) { self.receive(chunk); }));
+  });
+  child->setStandardErrorToNullDevice();
+  child->setTerminationHandler([&application, delegate] {
+    application.postToMainQueue(weakly(delegate, [](AppDelegate& self) {
+      self.status->setStringValue(kStoppedText);
+      self.openButton->setEnabled(false);
+    }));
+  });
+
+  if (const auto error = child->launch()) {
+    status->setStringValue(kLaunchFailedText + error->localizedDescription);
+  }
+}
+
+void AppDelegate::receive(const std::string& chunk) {
+  if (!appendWithinCap(output, chunk)) return;
+  // Decoded whole each time, so a character split between chunks is read once complete.
+  const std::string text = decodeUtf8(output);
+  for (const std::string_view piece : splitLines(text)) {
+    auto labAddress = announcedLabAddress(piece);
+    if (!labAddress || localURL) continue;  // the first accepted address stays for good
+    becomeReady(std::move(*labAddress));
+  }
+}
+
+void AppDelegate::becomeReady(boost::urls::url labAddress) {
+  localURL = std::move(labAddress);
+  status->setStringValue(kReadyText);
+  openButton->setEnabled(true);
+  openLab();
+}
+
+void AppDelegate::openLab() {
+  if (!localURL) return;
+  if (!pendingKey) {
+    application_.openURL(std::string(localURL->buffer()));
+    return;
+  }
+  const std::string address = keyAddress(*localURL, *pendingKey);
+  // The key goes out once, whether or not the browser takes the address.
+  pendingKey.reset();
+  application_.openURL(address);
+}
+
+void AppDelegate::openGuide() {
+  if (!localURL) return;
+  application_.openURL(guideAddress(*localURL));
+}
+
+void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {
+  // Anything but one local file with the key file extension is not meant for the launcher.
+  if (urls.size() != 1) return;
+  const auto path = localFilePath(urls.front());
+  if (!path || !hasKeyFileExtension(*path)) return;
+
+  auto key = readKeyFile(*path);
+  if (!key) {
+    application_.runModalAlert(kRejectionAlert);
+    return;
+  }
+  pendingKey = std::move(*key);
+  if (localURL) openLab();
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
+  return true;
+}
+
+void AppDelegate::applicationWillTerminate() {
+  // The server is asked to stop; the launcher does not wait for it.
+  if (child && child->isRunning()) child->interrupt();
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/) {
+  if (window) window->makeKeyAndOrderFront();
+  openLab();
+  return true;
+}
+
+}  // namespace quav
+
+namespace {
+
+// The application refers to its delegate without owning it; this is the owner.
+std::shared_ptr<quav::AppDelegate> delegate;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quav::toolkit::Application& application = quav::toolkit::sharedApplication();
+  delegate = std::make_shared<quav::AppDelegate>(application);
+  application.setDelegate(delegate.get());
+  const int result = application.run(argc, argv);
+  // The window and the server process are the toolkit's objects: let them go while the
+  // application that made them still exists.
+  application.setDelegate(nullptr);
+  delegate.reset();
+  return result;
+}
