@@ -1,0 +1,380 @@
+#include "Client.h"
+
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "Metadata.h"
+
+namespace coremidi {
+namespace {
+
+constexpr std::size_t kSourceQueueBytes = 256 * 1024;
+// Incoming events cannot wait in JACK: whatever a period brings must find room here. This is
+// 32 periods of full port buffers.
+constexpr std::size_t kDestinationQueueBytes = 1024 * 1024;
+// The read procedure runs on this thread; sized like JACK's own threads, so that it does not
+// depend on the process's stack limit.
+constexpr std::size_t kReadThreadStack = 1024 * 1024;
+
+struct PeriodHeader {
+  std::uint32_t bytes;  // the whole record, this header included
+  std::uint32_t events;
+};
+
+struct EventHeader {
+  MIDITimeStamp time;
+  std::uint32_t length;
+  std::uint32_t unused;
+};
+
+// libjack reports on standard error by default; the programs on top own that stream.
+void silenceJack() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+  });
+}
+
+// JACK client names cannot hold the colon that separates client and port in port names.
+std::string jackClientName(const char* name) {
+  std::string text = (name != nullptr && *name != '\0') ? name : "CoreMIDI";
+  std::replace(text.begin(), text.end(), ':', '-');
+  return text.substr(0, static_cast<std::size_t>(jack_client_name_size()) - 1);
+}
+
+std::string portName(const char* kind, std::size_t number) {
+  return number == 1 ? kind : std::string(kind) + "-" + std::to_string(number);
+}
+
+}  // namespace
+
+Endpoint::Endpoint(Kind kind, MIDIObjectRef ref, jack_port_t* port, std::size_t slot,
+                   MIDIReadProc readProc, void* refCon)
+    : kind(kind),
+      ref(ref),
+      port(port),
+      slot(slot),
+      readProc(readProc),
+      refCon(refCon),
+      queue(kind == Kind::source ? kSourceQueueBytes : kDestinationQueueBytes) {}
+
+Client::Client(jack_client_t* jack) : jack_(jack) {}
+
+Client::~Client() = default;
+
+std::shared_ptr<Client> Client::open(const char* name, OSStatus& status) {
+  silenceJack();
+  jack_status_t jackStatus{};
+  jack_client_t* jack =
+      jack_client_open(jackClientName(name).c_str(), JackNoStartServer, &jackStatus);
+  if (jack == nullptr) {
+    status = kMIDIServerStartErr;
+    return nullptr;
+  }
+  std::shared_ptr<Client> client(new Client(jack));
+  jack_set_process_callback(jack, process, client.get());
+  jack_on_info_shutdown(jack, shutdown, client.get());
+  if (jack_activate(jack) != 0) {
+    jack_client_close(jack);
+    status = kMIDIServerStartErr;
+    return nullptr;
+  }
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kReadThreadStack);
+  const int failure = pthread_create(&client->reader_, &attributes, read, client.get());
+  pthread_attr_destroy(&attributes);
+  if (failure != 0) {
+    jack_client_close(jack);
+    status = kMIDIUnknownError;
+    return nullptr;
+  }
+  status = noErr;
+  return client;
+}
+
+Endpoint* Client::addEndpoint(Endpoint::Kind kind, MIDIObjectRef ref, MIDIReadProc readProc,
+                              void* refCon, OSStatus& status) {
+  std::lock_guard control(control_);
+  const std::size_t slot = liveCount_.load();
+  if (slot == kMaxEndpoints || !cycling_) {
+    status = kMIDIUnknownError;
+    return nullptr;
+  }
+  const bool isSource = kind == Endpoint::Kind::source;
+  const std::string shortName =
+      isSource ? portName("source", sources_ + 1) : portName("destination", destinations_ + 1);
+  jack_port_t* port = jack_port_register(jack_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                         isSource ? JackPortIsOutput : JackPortIsInput, 0);
+  if (port == nullptr) {
+    status = kMIDIUnknownError;
+    return nullptr;
+  }
+  (isSource ? sources_ : destinations_) += 1;
+  auto& endpoint =
+      endpoints_.emplace_back(std::make_unique<Endpoint>(kind, ref, port, slot, readProc, refCon));
+  live_[slot].store(endpoint.get());
+  liveCount_.store(slot + 1);
+  status = noErr;
+  return endpoint.get();
+}
+
+void Client::rename(Endpoint& endpoint, const std::string& name) {
+  std::lock_guard control(control_);
+  if (endpoint.disposed) return;
+  metadata::publishName(jack_, endpoint.port, endpoint.name, name);
+  endpoint.name = name;
+}
+
+void Client::setManufacturer(Endpoint& endpoint, const std::string& text) {
+  std::lock_guard control(control_);
+  if (!endpoint.disposed) metadata::publishManufacturer(jack_, endpoint.port, text);
+}
+
+void Client::setUniqueID(Endpoint& endpoint, MIDIUniqueID id) {
+  std::lock_guard control(control_);
+  if (endpoint.disposed) return;
+  metadata::publishUniqueID(jack_, endpoint.port, id);
+  endpoint.uniqueID = id;
+}
+
+// Every packet goes out in the next period: time stamps in the future are not held back.
+OSStatus Client::send(Endpoint& source, const MIDIPacketList* list) {
+  if (list == nullptr) return kParamErr;
+  const std::uint32_t largest = largestEvent_.load();
+  std::size_t total = 0;
+  const MIDIPacket* packet = &list->packet[0];
+  for (UInt32 index = 0; index < list->numPackets; ++index) {
+    // A packet that an empty port buffer cannot hold would never go out.
+    if (largest != 0 && packet->length > largest) return kMIDIMessageSendErr;
+    total += sizeof(std::uint32_t) + packet->length;
+    packet = MIDIPacketNext(packet);
+  }
+  std::lock_guard sending(source.sending);
+  if (source.disposed) return kMIDIObjectNotFound;
+  // A list that fits goes in as a whole, so it leaves in one period when the buffer allows.
+  const bool whole = total <= source.queue.capacity();
+  if (whole && !waitForRoom(source, total)) return kMIDIServerStartErr;
+  packet = &list->packet[0];
+  for (UInt32 index = 0; index < list->numPackets; ++index) {
+    const std::uint32_t length = packet->length;
+    if (!whole && !waitForRoom(source, sizeof length + length)) return kMIDIServerStartErr;
+    source.queue.put(&length, sizeof length);
+    source.queue.put(packet->data, length);
+    if (!whole) source.queue.commit();
+    packet = MIDIPacketNext(packet);
+  }
+  source.queue.commit();
+  return noErr;
+}
+
+bool Client::waitForRoom(Endpoint& source, std::size_t bytes) {
+  for (;;) {
+    const unsigned seen = cycles_.load();
+    if (source.queue.writable() >= bytes) return true;
+    if (!cycling_) return false;
+    cycles_.wait(seen);
+  }
+}
+
+void Client::waitCycles(unsigned count) {
+  unsigned seen = cycles_.load();
+  while (count > 0 && cycling_) {
+    cycles_.wait(seen);
+    const unsigned now = cycles_.load();
+    count -= std::min(count, now - seen);
+    seen = now;
+  }
+}
+
+void Client::drain(Endpoint& source) {
+  { std::lock_guard sending(source.sending); }  // a send under way finishes queueing
+  while (source.queue.readable() > 0 && cycling_) waitCycles(1);
+  // The period that took the last packet has ended for every client of the graph.
+  waitCycles(2);
+}
+
+void Client::dispose(Endpoint& endpoint) {
+  std::lock_guard control(control_);
+  endpoint.disposed = true;
+  if (endpoint.kind == Endpoint::Kind::source) drain(endpoint);
+  live_[endpoint.slot].store(nullptr);
+  waitCycles(1);  // a cycle that still saw the endpoint has ended
+  if (endpoint.kind == Endpoint::Kind::destination && !onReadThread()) {
+    std::lock_guard delivering(delivering_);  // a read procedure under way returns
+  }
+  unpublish(endpoint);
+}
+
+void Client::unpublish(Endpoint& endpoint) {
+  metadata::withdraw(jack_, endpoint.port);
+  jack_port_unregister(jack_, endpoint.port);
+}
+
+void Client::close() {
+  std::vector<Endpoint*> remaining;
+  {
+    std::lock_guard control(control_);
+    for (std::size_t slot = 0; slot < liveCount_; ++slot) {
+      if (Endpoint* endpoint = live_[slot].load()) remaining.push_back(endpoint);
+    }
+    for (Endpoint* endpoint : remaining) endpoint->disposed = true;
+    for (Endpoint* endpoint : remaining) {
+      if (endpoint->kind == Endpoint::Kind::source) drain(*endpoint);
+    }
+    jack_deactivate(jack_);
+    stopCycling();
+  }
+  // Not under the control mutex: a read procedure under way may still set a property.
+  reading_ = false;
+  arrivals_.fetch_add(1);
+  arrivals_.notify_all();
+  pthread_join(reader_, nullptr);
+  std::lock_guard control(control_);
+  for (Endpoint* endpoint : remaining) {
+    live_[endpoint->slot].store(nullptr);
+    unpublish(*endpoint);
+  }
+  jack_client_close(jack_);
+}
+
+void Client::abandon() {
+  std::lock_guard control(control_);
+  for (std::size_t slot = 0; slot < liveCount_; ++slot) {
+    if (Endpoint* endpoint = live_[slot].load()) metadata::withdraw(jack_, endpoint->port);
+  }
+  jack_client_close(jack_);
+  stopCycling();
+}
+
+void Client::stopCycling() {
+  cycling_ = false;
+  cycles_.fetch_add(1);
+  cycles_.notify_all();
+}
+
+bool Client::onReadThread() const {
+  return pthread_equal(pthread_self(), reader_) != 0;
+}
+
+// Realtime: no locks, no allocation, no waiting.
+int Client::process(jack_nframes_t frames, void* self) {
+  auto& client = *static_cast<Client*>(self);
+  const jack_nframes_t periodStart = jack_last_frame_time(client.jack_);
+  bool arrived = false;
+  const std::size_t count = client.liveCount_.load();
+  for (std::size_t slot = 0; slot < count; ++slot) {
+    Endpoint* endpoint = client.live_[slot].load();
+    if (endpoint == nullptr) continue;
+    void* buffer = jack_port_get_buffer(endpoint->port, frames);
+    if (endpoint->kind == Endpoint::Kind::source) {
+      client.emit(*endpoint, buffer);
+    } else {
+      arrived = client.collect(*endpoint, buffer, periodStart) || arrived;
+    }
+  }
+  client.cycles_.fetch_add(1);
+  client.cycles_.notify_all();
+  if (arrived) {
+    client.arrivals_.fetch_add(1);
+    client.arrivals_.notify_all();
+  }
+  return 0;
+}
+
+// One queued packet becomes one event. What does not fit waits for the next period.
+void Client::emit(Endpoint& source, void* buffer) {
+  jack_midi_clear_buffer(buffer);
+  largestEvent_.store(static_cast<std::uint32_t>(jack_midi_max_event_size(buffer)));
+  bool wrote = false;
+  std::uint32_t length = 0;
+  while (source.queue.peek(&length, sizeof length)) {
+    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, length);
+    if (event == nullptr && wrote) return;
+    source.queue.skip(sizeof length);
+    if (event == nullptr) {
+      // Larger than an empty buffer holds (MIDIReceived refuses these once the size is known):
+      // keeping it would stop the source for good.
+      source.queue.skip(length);
+      continue;
+    }
+    source.queue.take(event, length);
+    wrote = true;
+  }
+}
+
+bool Client::collect(Endpoint& destination, void* buffer, jack_nframes_t periodStart) {
+  const std::uint32_t count = jack_midi_get_event_count(buffer);
+  if (count == 0) return false;
+  jack_midi_event_t event;
+  std::size_t bytes = sizeof(PeriodHeader);
+  for (std::uint32_t index = 0; index < count; ++index) {
+    jack_midi_event_get(&event, buffer, index);
+    bytes += sizeof(EventHeader) + event.size;
+  }
+  // The read thread is 32 periods behind: JACK keeps nothing for later, so this period is lost.
+  if (destination.queue.writable() < bytes) return false;
+  const PeriodHeader period{static_cast<std::uint32_t>(bytes), count};
+  destination.queue.put(&period, sizeof period);
+  for (std::uint32_t index = 0; index < count; ++index) {
+    jack_midi_event_get(&event, buffer, index);
+    // JACK's clock is the host clock of mach_absolute_time, in microseconds.
+    const MIDITimeStamp time = jack_frames_to_time(jack_, periodStart + event.time) * 1000;
+    const EventHeader header{time, static_cast<std::uint32_t>(event.size), 0};
+    destination.queue.put(&header, sizeof header);
+    destination.queue.put(event.buffer, event.size);
+  }
+  destination.queue.commit();
+  return true;
+}
+
+void Client::shutdown(jack_status_t, const char*, void* self) {
+  static_cast<Client*>(self)->stopCycling();
+}
+
+void* Client::read(void* self) {
+  auto& client = *static_cast<Client*>(self);
+  for (;;) {
+    const unsigned seen = client.arrivals_.load();  // before the check, so no wake-up is missed
+    if (!client.reading_) return nullptr;
+    client.deliverAll();
+    client.arrivals_.wait(seen);
+  }
+}
+
+void Client::deliverAll() {
+  std::lock_guard delivering(delivering_);
+  const std::size_t count = liveCount_.load();
+  for (std::size_t slot = 0; slot < count; ++slot) {
+    Endpoint* endpoint = live_[slot].load();
+    if (endpoint != nullptr && endpoint->kind == Endpoint::Kind::destination) deliver(*endpoint);
+  }
+}
+
+// One period's events become one packet list, one packet per event.
+void Client::deliver(Endpoint& destination) {
+  PeriodHeader period{};
+  while (!destination.disposed && destination.queue.peek(&period, sizeof period)) {
+    period_.resize(period.bytes);
+    destination.queue.take(period_.data(), period.bytes);
+    const std::size_t capacity = period.bytes + sizeof(MIDIPacketList) + 16 * period.events;
+    list_.resize(capacity / sizeof(std::uint64_t) + 1);
+    auto* list = reinterpret_cast<MIDIPacketList*>(list_.data());
+    MIDIPacket* packet = MIDIPacketListInit(list);
+    const std::uint8_t* at = period_.data() + sizeof period;
+    for (std::uint32_t index = 0; index < period.events; ++index) {
+      EventHeader header;
+      std::memcpy(&header, at, sizeof header);
+      at += sizeof header;
+      packet = MIDIPacketListAdd(list, capacity, packet, header.time, header.length, at);
+      at += header.length;
+    }
+    if (destination.readProc != nullptr) destination.readProc(list, destination.refCon, nullptr);
+  }
+}
+
+}  // namespace coremidi

@@ -1,0 +1,84 @@
+#include "Metadata.h"
+
+#include <jack/metadata.h>
+#include <jack/uuid.h>
+
+#include <charconv>
+#include <cstring>
+
+namespace coremidi::metadata {
+namespace {
+
+constexpr char kText[] = "text/plain";
+constexpr char kInteger[] = "http://www.w3.org/2001/XMLSchema#int";
+
+std::optional<std::string> property(jack_uuid_t subject, const char* key) {
+  char* value = nullptr;
+  char* type = nullptr;
+  if (jack_get_property(subject, key, &value, &type) != 0) return std::nullopt;
+  std::optional<std::string> text;
+  if (value != nullptr) text = value;
+  jack_free(value);
+  jack_free(type);
+  return text;
+}
+
+void set(jack_client_t* client, jack_port_t* port, const char* key, const std::string& value,
+         const char* type) {
+  jack_set_property(client, jack_port_uuid(port), key, value.c_str(), type);
+}
+
+// Aliases have the size of port names; a longer endpoint name is cut there.
+std::string asAlias(const std::string& name) {
+  const auto limit = static_cast<std::size_t>(jack_port_name_size()) - 1;
+  return name.substr(0, limit);
+}
+
+}  // namespace
+
+void publishName(jack_client_t* client, jack_port_t* port, const std::string& previous,
+                 const std::string& name) {
+  if (!previous.empty()) jack_port_unset_alias(port, asAlias(previous).c_str());
+  jack_port_set_alias(port, asAlias(name).c_str());
+  set(client, port, kPort, jack_port_name(port), kText);
+  set(client, port, JACK_METADATA_PRETTY_NAME, name, kText);
+}
+
+void publishUniqueID(jack_client_t* client, jack_port_t* port, MIDIUniqueID id) {
+  set(client, port, kUniqueID, std::to_string(id), kInteger);
+}
+
+void publishManufacturer(jack_client_t* client, jack_port_t* port, const std::string& text) {
+  set(client, port, kManufacturer, text, kText);
+}
+
+void withdraw(jack_client_t* client, jack_port_t* port) {
+  jack_remove_properties(client, jack_port_uuid(port));
+}
+
+std::optional<MIDIUniqueID> uniqueIDOf(jack_client_t* client, const char* portName) {
+  jack_port_t* port = jack_port_by_name(client, portName);
+  if (port == nullptr) return std::nullopt;
+  const jack_uuid_t subject = jack_port_uuid(port);
+  if (property(subject, kPort) != portName) return std::nullopt;
+  const auto text = property(subject, kUniqueID);
+  if (!text) return std::nullopt;
+  MIDIUniqueID id = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), id);
+  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return id;
+}
+
+bool isTaken(jack_client_t* client, MIDIUniqueID id, const jack_port_t* except) {
+  const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0);
+  if (names == nullptr) return false;
+  const char* own = except != nullptr ? jack_port_name(except) : "";
+  bool taken = false;
+  for (const char** name = names; *name != nullptr && !taken; ++name) {
+    taken = std::strcmp(*name, own) != 0 && uniqueIDOf(client, *name) == id;
+  }
+  jack_free(names);
+  return taken;
+}
+
+}  // namespace coremidi::metadata
