@@ -97,6 +97,13 @@ bool announce(std::uint16_t port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Blocked first, before any thread starts, the stop signals reach only the sigwait below
+  // (a signal during start-up waits for it); every thread of httplib inherits the mask.
+  const sigset_t stops = stopSignals();
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  // A client that goes away mid-response must not end the server.
+  std::signal(SIGPIPE, SIG_IGN);
+
   const std::vector<std::string_view> arguments(argv + 1, argv + argc);
   const auto parsed = parseCommandLine(arguments);
   if (const auto* error = std::get_if<UsageError>(&parsed)) {
@@ -104,13 +111,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::uint16_t requestedPort = std::get<ServerOptions>(parsed).port;
-
-  // Blocked here, before any thread starts, the stop signals reach only the sigwait below;
-  // every thread of httplib inherits the mask.
-  const sigset_t stops = stopSignals();
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  // A client that goes away mid-response must not end the server.
-  std::signal(SIGPIPE, SIG_IGN);
 
   httplib::Server server;
   std::uint16_t port = 0;  // set before the first request can arrive
