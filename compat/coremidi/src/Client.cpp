@@ -264,7 +264,8 @@ bool Client::onReadThread() const {
 // Realtime: no locks, no allocation, no waiting.
 int Client::process(jack_nframes_t frames, void* self) {
   auto& client = *static_cast<Client*>(self);
-  const jack_nframes_t periodStart = jack_last_frame_time(client.jack_);
+  // Events are stamped with the host time at which this client's cycle took them in.
+  const MIDITimeStamp now = jack_get_time() * 1000;
   bool arrived = false;
   const std::size_t count = client.liveCount_.load();
   for (std::size_t slot = 0; slot < count; ++slot) {
@@ -274,7 +275,7 @@ int Client::process(jack_nframes_t frames, void* self) {
     if (endpoint->kind == Endpoint::Kind::source) {
       client.emit(*endpoint, buffer);
     } else {
-      arrived = client.collect(*endpoint, buffer, periodStart) || arrived;
+      arrived = client.collect(*endpoint, buffer, now) || arrived;
     }
   }
   client.cycles_.fetch_add(1);
@@ -307,7 +308,7 @@ void Client::emit(Endpoint& source, void* buffer) {
   }
 }
 
-bool Client::collect(Endpoint& destination, void* buffer, jack_nframes_t periodStart) {
+bool Client::collect(Endpoint& destination, void* buffer, MIDITimeStamp now) {
   const std::uint32_t count = jack_midi_get_event_count(buffer);
   if (count == 0) return false;
   jack_midi_event_t event;
@@ -322,9 +323,7 @@ bool Client::collect(Endpoint& destination, void* buffer, jack_nframes_t periodS
   destination.queue.put(&period, sizeof period);
   for (std::uint32_t index = 0; index < count; ++index) {
     jack_midi_event_get(&event, buffer, index);
-    // JACK's clock is the host clock of mach_absolute_time, in microseconds.
-    const MIDITimeStamp time = jack_frames_to_time(jack_, periodStart + event.time) * 1000;
-    const EventHeader header{time, static_cast<std::uint32_t>(event.size), 0};
+    const EventHeader header{now, static_cast<std::uint32_t>(event.size), 0};
     destination.queue.put(&header, sizeof header);
     destination.queue.put(event.buffer, event.size);
   }

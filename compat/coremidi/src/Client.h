@@ -85,7 +85,7 @@ class Client {
   static void* read(void* self);
 
   void emit(Endpoint& source, void* buffer);
-  bool collect(Endpoint& destination, void* buffer, jack_nframes_t periodStart);
+  bool collect(Endpoint& destination, void* buffer, MIDITimeStamp now);
   void deliver(Endpoint& destination);
   void deliverAll();
 

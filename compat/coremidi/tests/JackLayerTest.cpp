@@ -1,0 +1,244 @@
+#include <CoreMIDI/CoreMIDI.h>
+#include <gtest/gtest.h>
+#include <jack/metadata.h>
+#include <mach/mach_time.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <thread>
+
+#include "JackServer.h"
+#include "LayerSession.h"
+#include "Metadata.h"
+
+namespace coremidi::testing {
+namespace {
+
+CFStringRef text(const std::string& string) {
+  return reinterpret_cast<CFStringRef>(string.c_str());
+}
+
+class LayerTest : public ::testing::Test {
+ protected:
+  // A client with a source and another client with a destination, connected.
+  void SetUp() override {
+    ASSERT_EQ(MIDIClientCreate(text(senderName), nullptr, nullptr, &sender), noErr);
+    ASSERT_EQ(MIDIClientCreate(text(receiverName), nullptr, nullptr, &receiving), noErr);
+    ASSERT_EQ(MIDISourceCreate(sender, CFSTR("Layer Test Out"), &source), noErr);
+    ASSERT_EQ(MIDIDestinationCreate(receiving, CFSTR("Layer Test In"), Receiver::read, &receiver,
+                                    &destination),
+              noErr);
+    ASSERT_TRUE(bay.connect(senderName + ":source", receiverName + ":destination"));
+  }
+  void TearDown() override {
+    if (receiving != 0) MIDIClientDispose(receiving);
+    if (sender != 0) MIDIClientDispose(sender);
+  }
+
+  PrivateServer server;
+  PatchBay bay;
+  const std::string senderName = uniqueClientName();
+  const std::string receiverName = uniqueClientName();
+  MIDIClientRef sender = 0;
+  MIDIClientRef receiving = 0;
+  MIDIEndpointRef source = 0;
+  MIDIEndpointRef destination = 0;
+  Receiver receiver;
+};
+
+TEST(LayerWithoutServerTest, ClientCreateFailsWithServerStartErrAndWritesNothing) {
+  for (const auto& entry : quav::testing::JackServer::environmentWithoutServer()) {
+    const auto equals = entry.find('=');
+    setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+  }
+  MIDIClientRef client = 0;
+  ::testing::internal::CaptureStderr();
+  const OSStatus status = MIDIClientCreate(CFSTR("Layer Test"), nullptr, nullptr, &client);
+  const std::string written = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, kMIDIServerStartErr);
+  EXPECT_EQ(written, "");
+}
+
+TEST_F(LayerTest, EachPacketArrivesIntactAsOnePacket) {
+  const std::vector<Packet> sent = {
+      {0x90, 0x3C, 0x40},
+      {0xB0, 0x0F, 0x00, 0xB0, 0x2F, 0x46},  // a HUI switch press: two messages, one packet
+      sysEx(2048, 1),
+      sysEx(8192, 2),
+  };
+  const MIDITimeStamp before = mach_absolute_time();
+  for (const auto& packet : sent) ASSERT_EQ(send(source, {packet}), noErr);
+  ASSERT_TRUE(receiver.waitForPackets(sent.size()));
+  EXPECT_EQ(receiver.packets(), sent);
+  // Time stamps are host times of arrival, in mach_absolute_time units.
+  const MIDITimeStamp after = mach_absolute_time();
+  for (const MIDITimeStamp time : receiver.timeStamps()) {
+    EXPECT_GE(time, before);
+    EXPECT_LE(time, after);
+  }
+}
+
+TEST_F(LayerTest, PacketsSentInOneListArriveInOneList) {
+  const std::vector<Packet> sent = {
+      {0x90, 0x3C, 0x40}, {0xB0, 0x0F, 0x00, 0xB0, 0x2F, 0x46}, {0x80, 0x3C, 0x00}};
+  ASSERT_EQ(send(source, sent), noErr);
+  ASSERT_TRUE(receiver.waitForPackets(sent.size()));
+  EXPECT_EQ(receiver.lists(), std::vector<std::vector<Packet>>{sent});
+}
+
+TEST_F(LayerTest, BurstBeyondWhatAPeriodCarriesIsDelayedNotDropped) {
+  // 300 messages of 2048 bytes: about 20 periods' worth of JACK buffer, and more than the
+  // source's queue holds, so sending has to wait too.
+  std::vector<Packet> sent;
+  for (unsigned index = 0; index < 300; ++index) sent.push_back(sysEx(2048, index));
+  for (const auto& packet : sent) ASSERT_EQ(send(source, {packet}), noErr);
+  ASSERT_TRUE(receiver.waitForPackets(sent.size()));
+  EXPECT_EQ(receiver.packets(), sent);
+}
+
+TEST_F(LayerTest, DisposingASourceFirstSendsWhatItHasQueued) {
+  std::vector<Packet> sent;
+  for (unsigned index = 0; index < 100; ++index) sent.push_back(sysEx(2048, index));
+  for (const auto& packet : sent) ASSERT_EQ(send(source, {packet}), noErr);
+  ASSERT_EQ(MIDIEndpointDispose(source), noErr);
+  ASSERT_TRUE(receiver.waitForPackets(sent.size()));
+  EXPECT_EQ(receiver.packets(), sent);
+}
+
+TEST_F(LayerTest, PacketThatNoPortBufferHoldsIsRefusedAndTheSourceGoesOn) {
+  ASSERT_EQ(send(source, {{0xF8}}), noErr);
+  ASSERT_TRUE(receiver.waitForPackets(1));
+  EXPECT_EQ(send(source, {sysEx(40000, 0)}), kMIDIMessageSendErr);
+  ASSERT_EQ(send(source, {{0xFA}}), noErr);
+  ASSERT_TRUE(receiver.waitForPackets(2));
+  EXPECT_EQ(receiver.packets(), (std::vector<Packet>{{0xF8}, {0xFA}}));
+}
+
+TEST_F(LayerTest, DisposedClientsReadProcedureIsNeverCalledAgain) {
+  struct Watch {
+    std::atomic<bool> disposed{false};
+    std::atomic<int> calls{0};
+    std::atomic<int> callsAfterDisposal{0};
+  } watch;
+  MIDIEndpointRef watched = 0;
+  const auto read = [](const MIDIPacketList*, void* refCon, void*) {
+    auto& watch = *static_cast<Watch*>(refCon);
+    ++watch.calls;
+    if (watch.disposed) ++watch.callsAfterDisposal;
+  };
+  ASSERT_EQ(MIDIDestinationCreate(receiving, CFSTR("Layer Test Watched"), read, &watch, &watched),
+            noErr);
+  ASSERT_TRUE(bay.connect(senderName + ":source", receiverName + ":destination-2"));
+  std::atomic<bool> sending{true};
+  std::thread sender([&] {
+    while (sending) send(source, {{0xF8}});
+  });
+  while (watch.calls < 20) std::this_thread::yield();
+  ASSERT_EQ(MIDIClientDispose(receiving), noErr);
+  watch.disposed = true;
+  receiving = 0;
+  EXPECT_EQ(send(source, {{0xFA}}), noErr);  // the sending side carries on alone
+  sending = false;
+  sender.join();
+  EXPECT_EQ(watch.callsAfterDisposal, 0);
+  EXPECT_FALSE(bay.exists(receiverName + ":destination-2"));
+}
+
+TEST_F(LayerTest, EndpointsShowTheirNameUniqueIDAndManufacturerInTheGraph) {
+  const std::string port = senderName + ":source";
+  EXPECT_EQ(bay.onlyPortWithAlias("Layer Test Out", true), port);
+  EXPECT_EQ(bay.property(port, JACK_METADATA_PRETTY_NAME), "Layer Test Out");
+  ASSERT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, 0x51554131), noErr);
+  EXPECT_EQ(bay.property(port, metadata::kUniqueID), std::to_string(0x51554131));
+  ASSERT_EQ(MIDIObjectSetStringProperty(source, kMIDIPropertyManufacturer, CFSTR("QUAV")), noErr);
+  EXPECT_EQ(bay.property(port, metadata::kManufacturer), "QUAV");
+
+  ASSERT_EQ(MIDIObjectSetStringProperty(source, kMIDIPropertyName, CFSTR("Renamed")), noErr);
+  EXPECT_EQ(bay.property(port, JACK_METADATA_PRETTY_NAME), "Renamed");
+  EXPECT_EQ(bay.portsWithAlias("Renamed", true), std::vector{port});
+  EXPECT_TRUE(bay.portsWithAlias("Layer Test Out", true).empty());
+
+  const jack_uuid_t subject = jack_port_uuid(jack_port_by_name(bay.client(), port.c_str()));
+  ASSERT_EQ(MIDIEndpointDispose(source), noErr);
+  EXPECT_FALSE(bay.exists(port));
+  char* value = nullptr;
+  char* type = nullptr;
+  EXPECT_NE(jack_get_property(subject, metadata::kUniqueID, &value, &type), 0);
+}
+
+TEST_F(LayerTest, NewEndpointsGetDistinctUniqueIDs) {
+  SInt32 sourceID = 0, destinationID = 0;
+  ASSERT_EQ(MIDIObjectGetIntegerProperty(source, kMIDIPropertyUniqueID, &sourceID), noErr);
+  ASSERT_EQ(MIDIObjectGetIntegerProperty(destination, kMIDIPropertyUniqueID, &destinationID),
+            noErr);
+  EXPECT_NE(sourceID, 0);
+  EXPECT_NE(destinationID, 0);
+  EXPECT_NE(sourceID, destinationID);
+  EXPECT_EQ(bay.property(senderName + ":source", metadata::kUniqueID), std::to_string(sourceID));
+}
+
+TEST_F(LayerTest, UniqueIDHeldByAnotherEndpointIsRefused) {
+  MIDIEndpointRef otherDestination = 0;
+  ASSERT_EQ(
+      MIDIDestinationCreate(sender, CFSTR("Layer Test Back"), nullptr, nullptr, &otherDestination),
+      noErr);
+  ASSERT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, 0x51554131), noErr);
+  // The same client, another client, and the endpoint itself again.
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(otherDestination, kMIDIPropertyUniqueID, 0x51554131),
+            kMIDIIDNotUnique);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(destination, kMIDIPropertyUniqueID, 0x51554131),
+            kMIDIIDNotUnique);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, 0x51554131), noErr);
+  SInt32 kept = 0;
+  ASSERT_EQ(MIDIObjectGetIntegerProperty(destination, kMIDIPropertyUniqueID, &kept), noErr);
+  EXPECT_NE(kept, 0x51554131);
+
+  ASSERT_EQ(MIDIEndpointDispose(source), noErr);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(destination, kMIDIPropertyUniqueID, 0x51554131), noErr);
+}
+
+TEST_F(LayerTest, UniqueIDsOfOtherProgramsPortsCountUnlessWrittenForAnotherPort) {
+  jack_port_t* foreign =
+      jack_port_register(bay.client(), "foreign", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  ASSERT_NE(foreign, nullptr);
+  const jack_uuid_t subject = jack_port_uuid(foreign);
+  jack_set_property(bay.client(), subject, metadata::kPort, jack_port_name(foreign), "text/plain");
+  jack_set_property(bay.client(), subject, metadata::kUniqueID, "1234", "text/plain");
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, 1234), kMIDIIDNotUnique);
+
+  // Values another server's port left under the same UUID in the shared metadata store.
+  jack_set_property(bay.client(), subject, metadata::kPort, "elsewhere:source", "text/plain");
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, 1234), noErr);
+  jack_remove_properties(bay.client(), subject);
+  jack_port_unregister(bay.client(), foreign);
+}
+
+TEST_F(LayerTest, ClientsMayShareAName) {
+  MIDIClientRef twins[2] = {};
+  MIDIEndpointRef sources[2] = {};
+  for (int index = 0; index < 2; ++index) {
+    ASSERT_EQ(MIDIClientCreate(CFSTR("Layer Twin"), nullptr, nullptr, &twins[index]), noErr);
+    ASSERT_EQ(MIDISourceCreate(twins[index], CFSTR("Layer Twin"), &sources[index]), noErr);
+  }
+  const auto ports = bay.portsWithAlias("Layer Twin", true);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_NE(ports[0], ports[1]);
+  for (const MIDIClientRef twin : twins) EXPECT_EQ(MIDIClientDispose(twin), noErr);
+  EXPECT_TRUE(bay.portsWithAlias("Layer Twin", true).empty());
+}
+
+TEST_F(LayerTest, WrongReferencesAreStatusCodes) {
+  MIDIEndpointRef endpoint = 0;
+  EXPECT_EQ(send(destination, {{0xF8}}), kMIDIWrongEndpointType);
+  EXPECT_EQ(send(0x7FFFFFFF, {{0xF8}}), kMIDIObjectNotFound);
+  EXPECT_EQ(MIDISourceCreate(0x7FFFFFFF, CFSTR("x"), &endpoint), kMIDIInvalidClient);
+  EXPECT_EQ(MIDISourceCreate(source, CFSTR("x"), &endpoint), kMIDIInvalidClient);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(sender, kMIDIPropertyUniqueID, 1), kMIDIUnknownProperty);
+  EXPECT_EQ(MIDIClientDispose(source), kMIDIInvalidClient);
+  ASSERT_EQ(MIDIEndpointDispose(source), noErr);
+  EXPECT_EQ(MIDIEndpointDispose(source), kMIDIObjectNotFound);
+  EXPECT_EQ(send(source, {{0xF8}}), kMIDIObjectNotFound);
+}
+
+}  // namespace
+}  // namespace coremidi::testing
