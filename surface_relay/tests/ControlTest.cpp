@@ -12,7 +12,7 @@ struct Case {
   std::string log;
 };
 
-TEST(Controls, KnobsAndPageTurnByTheirStepCount) {
+TEST(SurfaceControls, KnobsAndPageTurnByTheirStepCount) {
   const std::vector<Case> cases = {
       {"knob:1:+\n", "b04841\n", "navigation=knob:1:+\nstatus=0\n"},
       {"knob:4:-\n", "b04b01\n", "navigation=knob:4:-\nstatus=0\n"},
@@ -34,12 +34,11 @@ TEST(Controls, KnobsAndPageTurnByTheirStepCount) {
   }
 }
 
-TEST(Controls, LinesThatAreNoControlSendNothing) {
+TEST(SurfaceControls, LinesThatAreNoControlSendNothing) {
   const std::vector<Case> cases = {
       {"knob:5:+\n", "", "navigation=knob:5:+\nstatus=-1\n"},
       {"knob:0:-\n", "", "navigation=knob:0:-\nstatus=-1\n"},
       {"knob:1:*\n", "", "navigation=knob:1:*\nstatus=-1\n"},
-      {"knob:1+\n", "", "navigation=knob:1+\nstatus=-1\n"},
       {"page:*\n", "", "navigation=page:*\nstatus=-1\n"},
       // The count is taken off before matching, so the log shows the line without it.
       {"knob:9:+:5\n", "", "navigation=knob:9:+\nstatus=-1\n"},
@@ -58,11 +57,13 @@ TEST(Controls, LinesThatAreNoControlSendNothing) {
   }
 }
 
-TEST(Controls, UnusableCountsDropTheLineSilently) {
+TEST(SurfaceControls, UnusableCountsDropTheLineSilently) {
   RelaySession session;
   for (const std::string command :
        {"knob:2:+:0\n", "knob:2:+:64\n", "page:+:00\n", "page:-:3x\n", "page:-:3 \n",
-        "knob:1:+:5\r\n", "knob:1:+:99999999999999999999\n"}) {
+        "knob:1:+:5\r\n", "knob:1:+:99999999999999999999\n",
+        // The digit after the first colon reads as a count that is not followed by the line feed.
+        "knob:1+\n"}) {
     SCOPED_TRACE(command);
     // The sentinel that follows each line proves the line was handled, and left no trace.
     const auto result = session.exchange(command);

@@ -6,7 +6,7 @@
 namespace quav::surface {
 namespace {
 
-TEST(Host, EveryPacketBecomesOneHexLine) {
+TEST(SurfaceHost, EveryPacketBecomesOneHexLine) {
   RelaySession session;
   const std::string packets = "900000\n903c64\nb00f1cb02f40\nf07e7f0601f7\n";
   session.peer().write(packets);
@@ -14,7 +14,15 @@ TEST(Host, EveryPacketBecomesOneHexLine) {
   EXPECT_EQ(session.relay().standardOutput(), packets);
 }
 
-TEST(Host, PacketsArePrintedWhileASwitchIsHeld) {
+TEST(SurfaceHost, PacketsOfOneListKeepTheirOrder) {
+  RelaySession session;
+  // Events on one peer line leave in the same period and arrive as one packet list.
+  session.peer().write("900000|903c64|b00f1cb02f40\n");
+  EXPECT_TRUE(session.relay().waitForOutput("b00f1cb02f40\n")) << session.relay().standardOutput();
+  EXPECT_EQ(session.relay().standardOutput(), "900000\n903c64\nb00f1cb02f40\n");
+}
+
+TEST(SurfaceHost, PacketsArePrintedWhileASwitchIsHeld) {
   const std::string release = "b00f19b02f02\n";
   RelaySession session;
   session.relay().write("auto-status\n");

@@ -6,7 +6,7 @@
 namespace quav::surface {
 namespace {
 
-TEST(Lines, NearMissesAreNoCommand) {
+TEST(SurfaceLines, NearMissesAreNoCommand) {
   RelaySession session;
   for (const std::string line :
        {"mode\r\n", "mode \n", " mode\n", "MODE\n", "Mode\n", "90007F\n", "90007f\r\n", "90007f \n",
@@ -18,7 +18,7 @@ TEST(Lines, NearMissesAreNoCommand) {
   }
 }
 
-TEST(Lines, LongLinesAreHandledInPiecesOfSixtyThreeCharacters) {
+TEST(SurfaceLines, LongLinesAreHandledInPiecesOfSixtyThreeCharacters) {
   const std::string x63(63, 'x');
   RelaySession session;
 
@@ -40,7 +40,7 @@ TEST(Lines, LongLinesAreHandledInPiecesOfSixtyThreeCharacters) {
   EXPECT_EQ(result.log, "navigation=" + x63 + "status=-1\nnavigation=mode\nstatus=0\n");
 }
 
-TEST(Lines, LastLineWithoutLineFeedIsNoCommand) {
+TEST(SurfaceLines, LastLineWithoutLineFeedIsNoCommand) {
   RelaySession session;
   session.relay().write("mode\nassign");
   const auto ending = session.finish();
@@ -53,7 +53,7 @@ TEST(Lines, LastLineWithoutLineFeedIsNoCommand) {
       startupLines + readyMessage + "navigation=mode\nstatus=0\nnavigation=assignstatus=-1\n");
 }
 
-TEST(Lines, CountOnTheLastLineWithoutLineFeedIsDropped) {
+TEST(SurfaceLines, CountOnTheLastLineWithoutLineFeedIsDropped) {
   RelaySession session;
   session.relay().write("knob:1:+:5");
   const auto ending = session.finish();

@@ -9,7 +9,7 @@ namespace {
 using testing::JackServer;
 using testing::runToEnd;
 
-TEST(Startup, EmptyInputReportsEveryStepAndEndsTheRun) {
+TEST(SurfaceStartup, EmptyInputReportsEveryStepAndEndsTheRun) {
   JackServer server;
   // The input ends before the main thread can have entered its run loop; the stop must not
   // be lost, so the relay ends each time instead of waiting forever.
@@ -22,14 +22,14 @@ TEST(Startup, EmptyInputReportsEveryStepAndEndsTheRun) {
   }
 }
 
-TEST(Startup, WithoutMidiServerOnlyTheClientStepIsReported) {
+TEST(SurfaceStartup, WithoutMidiServerOnlyTheClientStepIsReported) {
   const auto result = runToEnd({relayPath}, "mode\n", JackServer::environmentWithoutServer(), 15s);
   EXPECT_EQ(result.ending.exitCode, 1);
   EXPECT_EQ(result.error, "MIDIClientCreate status=-10839\n");
   EXPECT_EQ(result.output, "");
 }
 
-TEST(Startup, SecondCopyFindsTheUniqueIdTakenAndLeavesTheFirstServing) {
+TEST(SurfaceStartup, SecondCopyFindsTheUniqueIdTakenAndLeavesTheFirstServing) {
   RelaySession first;
   const auto second = runToEnd({relayPath}, "", first.environment(), 15s);
   EXPECT_EQ(second.ending.exitCode, 1);
@@ -45,7 +45,7 @@ TEST(Startup, SecondCopyFindsTheUniqueIdTakenAndLeavesTheFirstServing) {
   EXPECT_EQ(after.log, "navigation=mode\nstatus=0\n");
 }
 
-TEST(Startup, EndOfInputAfterCommandsEndsWithStatusZero) {
+TEST(SurfaceStartup, EndOfInputAfterCommandsEndsWithStatusZero) {
   RelaySession session;
   const auto handled = session.exchange("assign\n");
   EXPECT_EQ(handled.sent, "b00f1cb02f41\nb00f1cb02f01\n");

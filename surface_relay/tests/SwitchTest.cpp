@@ -14,7 +14,7 @@ struct Case {
   std::string log;
 };
 
-TEST(Switches, EachCommandPressesAndReleasesItsSwitch) {
+TEST(SurfaceSwitches, EachCommandPressesAndReleasesItsSwitch) {
   const std::vector<Case> cases = {
       {"insert:1\n", "b00f00b02f46\nb00f00b02f06\n", "navigation=insert:1\nstatus=0\n"},
       {"insert:8\n", "b00f07b02f46\nb00f07b02f06\n", "navigation=insert:8\nstatus=0\n"},
@@ -37,7 +37,7 @@ TEST(Switches, EachCommandPressesAndReleasesItsSwitch) {
   }
 }
 
-TEST(Switches, AutoStatusIsHeldBeforeItsRelease) {
+TEST(SurfaceSwitches, AutoStatusIsHeldBeforeItsRelease) {
   const std::string press = "b00f19b02f42\n";
   const std::string release = "b00f19b02f02\n";
   RelaySession session;
@@ -56,7 +56,7 @@ TEST(Switches, AutoStatusIsHeldBeforeItsRelease) {
   EXPECT_TRUE(session.relay().waitForError("navigation=auto-status\nstatus=0\n"));
 }
 
-TEST(Switches, CommandsWaitingDuringTheHoldFollowTheRelease) {
+TEST(SurfaceSwitches, CommandsWaitingDuringTheHoldFollowTheRelease) {
   RelaySession session;
   const auto result = session.exchange("auto-status\nmode\n");
   EXPECT_EQ(result.sent, "b00f19b02f42\nb00f19b02f02\nb00f1cb02f40\nb00f1cb02f00\n");
