@@ -30,11 +30,9 @@ toolkit::Menu mainMenu() {
 // Runs an operation of the delegate if it still exists; the window's buttons and the server's
 // callbacks must not keep it alive.
 template <typename Operation>
-auto weakly(const std::weak_ptr<AppDelegate>& delegate, Operation operation) {
-  return [delegate, operation](auto&&... arguments) {
-    if (const auto strong = delegate.lock()) {
-      operation(*strong, std::forward<decltype(arguments)>(arguments)...);
-    }
+std::function<void()> weakly(std::weak_ptr<AppDelegate> delegate, Operation operation) {
+  return [delegate = std::move(delegate), operation = std::move(operation)] {
+    if (const auto strong = delegate.lock()) operation(*strong);
   };
 }
 

@@ -422,10 +422,6 @@ TEST_F(AppDelegateTest, RejectsBadKeyFilesWithOneAlertAndChangesNothing) {
   EXPECT_EQ(app.openedURLs, std::vector{keyAddressFor(kLab, kValidKey)});
 }
 
-TEST_F(AppDelegateTest, ClosingTheLastWindowQuits) {
-  EXPECT_TRUE(delegate->applicationShouldTerminateAfterLastWindowClosed());
-}
-
 TEST_F(AppDelegateTest, QuittingInterruptsOnlyARunningServerOnce) {
   delegate->applicationWillTerminate();  // before the launch: no server at all
   launch();
