@@ -1,0 +1,136 @@
+#include "Subprocess.h"
+
+#include <gio/gio.h>
+#include <signal.h>
+
+#include "MainQueue.h"
+
+namespace quav::toolkit::gtk {
+
+struct SubprocessWatch {
+  SubprocessWatch(GSubprocess* process, ChildProcess::OutputHandler output,
+                  ChildProcess::TerminationHandler termination)
+      : process(process), output(std::move(output)), termination(std::move(termination)) {}
+  ~SubprocessWatch() {
+    g_cancellable_cancel(cancellable);
+    g_object_unref(cancellable);
+    g_object_unref(process);
+  }
+  SubprocessWatch(const SubprocessWatch&) = delete;
+  SubprocessWatch& operator=(const SubprocessWatch&) = delete;
+
+  GSubprocess* process;
+  GCancellable* cancellable = g_cancellable_new();
+  ChildProcess::OutputHandler output;
+  ChildProcess::TerminationHandler termination;
+  bool ended = false;
+};
+
+namespace {
+
+using WeakWatch = std::weak_ptr<SubprocessWatch>;
+
+constexpr gsize kReadSize = 64 * 1024;
+
+// Reads complete at the main queue's priority, below the toolkit's drawing: a server that
+// floods its output neither freezes the window nor gets ahead of the main queue, so chunks
+// waiting to be handed on never pile up, and the pipe keeps draining.
+constexpr int kReadPriority = kMainQueuePriority;
+
+// A launcher started with SIGINT ignored (as shells start background jobs) would hand that on
+// through exec, and the server could then never be stopped.
+void restoreDefaultInterrupt(gpointer) {
+  signal(SIGINT, SIG_DFL);
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
+}
+
+void readNext(const std::shared_ptr<SubprocessWatch>& watch);
+
+void onRead(GObject* stream, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<WeakWatch> weak(static_cast<WeakWatch*>(data));
+  GBytes* bytes = g_input_stream_read_bytes_finish(G_INPUT_STREAM(stream), result, nullptr);
+  if (!bytes) return;  // cancelled, or the pipe failed: either way nothing more comes
+  gsize size = 0;
+  const auto* begin = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+  std::string chunk(begin ? begin : "", size);
+  g_bytes_unref(bytes);
+  auto watch = weak->lock();
+  if (!watch || chunk.empty()) return;  // nobody watches any more, or the end of the output
+  watch->output(std::move(chunk));
+  readNext(watch);
+}
+
+void readNext(const std::shared_ptr<SubprocessWatch>& watch) {
+  g_input_stream_read_bytes_async(g_subprocess_get_stdout_pipe(watch->process), kReadSize,
+                                  kReadPriority, watch->cancellable, onRead, new WeakWatch(watch));
+}
+
+void onExit(GObject* process, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<WeakWatch> weak(static_cast<WeakWatch*>(data));
+  if (!g_subprocess_wait_finish(G_SUBPROCESS(process), result, nullptr)) return;  // cancelled
+  auto watch = weak->lock();
+  if (!watch) return;
+  watch->ended = true;
+  if (watch->termination) watch->termination();
+}
+
+}  // namespace
+
+Subprocess::~Subprocess() = default;
+
+void Subprocess::setExecutable(const std::filesystem::path& executable) {
+  executable_ = executable;
+}
+
+void Subprocess::setArguments(const std::vector<std::string>& arguments) {
+  arguments_ = arguments;
+}
+
+void Subprocess::setStandardOutputHandler(OutputHandler handler) {
+  outputHandler_ = std::move(handler);
+}
+
+void Subprocess::setStandardErrorToNullDevice() {
+  silenceStandardError_ = true;
+}
+
+void Subprocess::setTerminationHandler(TerminationHandler handler) {
+  terminationHandler_ = std::move(handler);
+}
+
+std::optional<LaunchError> Subprocess::launch() {
+  if (watch_) return LaunchError{"The process has already been launched."};
+  int flags = G_SUBPROCESS_FLAGS_STDIN_INHERIT;
+  if (outputHandler_) flags |= G_SUBPROCESS_FLAGS_STDOUT_PIPE;
+  if (silenceStandardError_) flags |= G_SUBPROCESS_FLAGS_STDERR_SILENCE;
+  GSubprocessLauncher* launcher = g_subprocess_launcher_new(static_cast<GSubprocessFlags>(flags));
+  g_subprocess_launcher_set_child_setup(launcher, restoreDefaultInterrupt, nullptr, nullptr);
+  std::vector<const char*> argv{executable_.c_str()};
+  for (const auto& argument : arguments_) argv.push_back(argument.c_str());
+  argv.push_back(nullptr);
+  GError* error = nullptr;
+  GSubprocess* process = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
+  g_object_unref(launcher);
+  if (!process) {
+    LaunchError failure{error->message};
+    g_error_free(error);
+    return failure;
+  }
+  watch_ = std::make_shared<SubprocessWatch>(process, outputHandler_, terminationHandler_);
+  if (outputHandler_) readNext(watch_);
+  g_subprocess_wait_async(process, watch_->cancellable, onExit, new WeakWatch(watch_));
+  return std::nullopt;
+}
+
+bool Subprocess::isRunning() const {
+  return watch_ && !watch_->ended;
+}
+
+void Subprocess::interrupt() {
+  if (isRunning()) g_subprocess_send_signal(watch_->process, SIGINT);
+}
+
+}  // namespace quav::toolkit::gtk
