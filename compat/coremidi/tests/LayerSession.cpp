@@ -11,7 +11,11 @@
 namespace coremidi::testing {
 
 PrivateServer::PrivateServer() {
-  for (const auto& entry : server_.environment()) {
+  use(server_);
+}
+
+void PrivateServer::use(const quav::testing::JackServer& server) {
+  for (const auto& entry : server.environment()) {
     const auto equals = entry.find('=');
     setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
   }

@@ -24,6 +24,8 @@ class PrivateServer {
  public:
   PrivateServer();
   ~PrivateServer();
+  // Points this process at a server that somebody else runs.
+  static void use(const quav::testing::JackServer& server);
 
  private:
   quav::testing::JackServer server_;

@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+#include <jack/metadata.h>
+
+#include "ChildProcess.h"
+#include "JackServer.h"
+#include "LayerSession.h"
+
+namespace coremidi::testing {
+namespace {
+
+// The server removes the ports of a client that vanished, but not their metadata, and in
+// synchronous mode it first waits for the vanished client's cycle. The layer closes what is
+// left when the process ends.
+TEST(ExitTest, ClientsLeftOpenAreClosedWhenTheProcessEnds) {
+  quav::testing::JackServer server;
+  quav::testing::ChildProcess program({EXIT_WITHOUT_DISPOSING_PATH}, server.environment());
+  ASSERT_TRUE(program.waitForOutput("ready\n"));
+  PrivateServer::use(server);
+  PatchBay bay;
+  const std::string port = bay.onlyPortWithAlias("Layer Exit", true);
+  const jack_uuid_t subject = jack_port_uuid(jack_port_by_name(bay.client(), port.c_str()));
+  ASSERT_EQ(bay.property(port, JACK_METADATA_PRETTY_NAME), "Layer Exit");
+
+  program.closeInput();
+  const auto ending = program.waitForEnd();
+  ASSERT_TRUE(ending);
+  EXPECT_EQ(ending->exitCode, 0);
+  EXPECT_FALSE(bay.exists(port));
+  char* value = nullptr;
+  char* type = nullptr;
+  EXPECT_NE(jack_get_property(subject, JACK_METADATA_PRETTY_NAME, &value, &type), 0) << value;
+}
+
+}  // namespace
+}  // namespace coremidi::testing
