@@ -68,6 +68,8 @@ OSStatus MIDIClientCreate(CFStringRef name, MIDINotifyProc notifyProc, void* not
 OSStatus MIDIClientDispose(MIDIClientRef client);
 
 OSStatus MIDISourceCreate(MIDIClientRef client, CFStringRef name, MIDIEndpointRef* outSrc);
+// readProc is called on a thread of the client, never JACK's, with one packet list for each
+// JACK period that brought events to the destination: one packet per event, in order.
 OSStatus MIDIDestinationCreate(MIDIClientRef client, CFStringRef name, MIDIReadProc readProc,
                                void* refCon, MIDIEndpointRef* outDest);
 OSStatus MIDIEndpointDispose(MIDIEndpointRef endpt);
@@ -77,10 +79,14 @@ OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, CFStringRef propertyID,
 OSStatus MIDIObjectSetStringProperty(MIDIObjectRef obj, CFStringRef propertyID, CFStringRef str);
 
 MIDIPacket* MIDIPacketListInit(MIDIPacketList* pktlist);
+// Adds the data as a packet of its own (it is never appended to curPacket) and returns it;
+// null when the list has no room.
 MIDIPacket* MIDIPacketListAdd(MIDIPacketList* pktlist, ByteCount listSize, MIDIPacket* curPacket,
                               MIDITimeStamp time, ByteCount nData, const Byte* data);
 
-// Sends the packets of a list from a virtual source to everything connected to it.
+// Sends the packets of a list from a virtual source to everything connected to it, each packet
+// as one JACK MIDI event. Time stamps are not scheduled: every packet leaves in the next JACK
+// period, a time stamp in the future included.
 OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist);
 
 static inline MIDIPacket* MIDIPacketNext(const MIDIPacket* pkt) {
