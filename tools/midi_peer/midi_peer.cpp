@@ -118,8 +118,11 @@ void printArrived() {
   std::lock_guard lock(printing);
   std::uint32_t length = 0;
   std::vector<unsigned char> bytes;
-  while (jack_ringbuffer_read(incoming, reinterpret_cast<char*>(&length), sizeof length) ==
-         sizeof length) {
+  // The process callback writes an event's length before its bytes: take only whole events.
+  while (jack_ringbuffer_peek(incoming, reinterpret_cast<char*>(&length), sizeof length) ==
+             sizeof length &&
+         jack_ringbuffer_read_space(incoming) >= sizeof length + length) {
+    jack_ringbuffer_read_advance(incoming, sizeof length);
     bytes.resize(length);
     jack_ringbuffer_read(incoming, reinterpret_cast<char*>(bytes.data()), length);
     for (unsigned char byte : bytes) std::printf("%02x", byte);
