@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "JackServer.h"
@@ -116,30 +118,40 @@ TEST_F(LayerTest, PacketThatNoPortBufferHoldsIsRefusedAndTheSourceGoesOn) {
 
 TEST_F(LayerTest, DisposedClientsReadProcedureIsNeverCalledAgain) {
   struct Watch {
-    std::atomic<bool> disposed{false};
-    std::atomic<int> calls{0};
-    std::atomic<int> callsAfterDisposal{0};
+    std::mutex mutex;
+    std::condition_variable called;
+    int calls = 0;
+    bool disposed = false;
+    int callsAfterDisposal = 0;
   } watch;
-  MIDIEndpointRef watched = 0;
   const auto read = [](const MIDIPacketList*, void* refCon, void*) {
     auto& watch = *static_cast<Watch*>(refCon);
+    std::lock_guard lock(watch.mutex);
     ++watch.calls;
     if (watch.disposed) ++watch.callsAfterDisposal;
+    watch.called.notify_all();
   };
+  MIDIEndpointRef watched = 0;
   ASSERT_EQ(MIDIDestinationCreate(receiving, CFSTR("Layer Test Watched"), read, &watch, &watched),
             noErr);
   ASSERT_TRUE(bay.connect(senderName + ":source", receiverName + ":destination-2"));
-  std::atomic<bool> sending{true};
-  std::thread sender([&] {
-    while (sending) send(source, {{0xF8}});
+  std::jthread sender([&](std::stop_token stop) {
+    while (!stop.stop_requested()) send(source, {{0xF8}});  // waits while the queue is full
   });
-  while (watch.calls < 20) std::this_thread::yield();
+  {
+    std::unique_lock lock(watch.mutex);
+    ASSERT_TRUE(watch.called.wait_for(lock, 20s, [&] { return watch.calls >= 20; }));
+  }
   ASSERT_EQ(MIDIClientDispose(receiving), noErr);
-  watch.disposed = true;
+  {
+    std::lock_guard lock(watch.mutex);
+    watch.disposed = true;
+  }
   receiving = 0;
   EXPECT_EQ(send(source, {{0xFA}}), noErr);  // the sending side carries on alone
-  sending = false;
+  sender.request_stop();
   sender.join();
+  std::lock_guard lock(watch.mutex);
   EXPECT_EQ(watch.callsAfterDisposal, 0);
   EXPECT_FALSE(bay.exists(receiverName + ":destination-2"));
 }
