@@ -15,8 +15,8 @@ constexpr std::size_t kSourceQueueBytes = 256 * 1024;
 // Incoming events cannot wait in JACK: whatever a period brings must find room here. This is
 // 32 periods of full port buffers.
 constexpr std::size_t kDestinationQueueBytes = 1024 * 1024;
-// The read procedure runs on this thread; sized like JACK's own threads, so that it does not
-// depend on the process's stack limit.
+// The read procedure runs on this thread. Its stack has a fixed size, as JACK's own threads
+// have, so that it does not depend on the process's stack limit.
 constexpr std::size_t kReadThreadStack = 1024 * 1024;
 
 struct PeriodHeader {
