@@ -37,16 +37,6 @@ constexpr gsize kReadSize = 64 * 1024;
 // waiting to be handed on never pile up, and the pipe keeps draining.
 constexpr int kReadPriority = kMainQueuePriority;
 
-// A launcher started with SIGINT ignored (as shells start background jobs) would hand that on
-// through exec, and the server could then never be stopped.
-void restoreDefaultInterrupt(gpointer) {
-  signal(SIGINT, SIG_DFL);
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
-}
-
 void readNext(const std::shared_ptr<SubprocessWatch>& watch);
 
 void onRead(GObject* stream, GAsyncResult* result, gpointer data) {
@@ -106,14 +96,14 @@ std::optional<LaunchError> Subprocess::launch() {
   int flags = G_SUBPROCESS_FLAGS_STDIN_INHERIT;
   if (outputHandler_) flags |= G_SUBPROCESS_FLAGS_STDOUT_PIPE;
   if (silenceStandardError_) flags |= G_SUBPROCESS_FLAGS_STDERR_SILENCE;
-  GSubprocessLauncher* launcher = g_subprocess_launcher_new(static_cast<GSubprocessFlags>(flags));
-  g_subprocess_launcher_set_child_setup(launcher, restoreDefaultInterrupt, nullptr, nullptr);
   std::vector<const char*> argv{executable_.c_str()};
   for (const auto& argument : arguments_) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
+  // GLib gives the child default handling of SIGINT whatever the launcher's is (a shell starts
+  // background jobs with it ignored), so the server can always be stopped.
   GError* error = nullptr;
-  GSubprocess* process = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
-  g_object_unref(launcher);
+  GSubprocess* process =
+      g_subprocess_newv(argv.data(), static_cast<GSubprocessFlags>(flags), &error);
   if (!process) {
     LaunchError failure{error->message};
     g_error_free(error);

@@ -101,7 +101,10 @@ LauncherHarness::LauncherHarness()
       desktop_(std::make_unique<Desktop>(*this)),
       delegate_(std::make_shared<AppDelegate>(*desktop_)) {}
 
+// A scenario that failed half-way may leave the server running; the scripted servers all end
+// on SIGINT.
 LauncherHarness::~LauncherHarness() {
+  if (delegate_->child && delegate_->child->isRunning()) delegate_->child->interrupt();
   application_.setDelegate(nullptr);
   delegate_.reset();
 }
