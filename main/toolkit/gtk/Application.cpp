@@ -11,13 +11,14 @@
 namespace quav::toolkit::gtk {
 namespace {
 
-// With the default theme the five views of the launcher need more than the 220 points AppKit
-// gives them; buttons with less vertical padding keep them inside the window's 480 by 270.
+// With the default theme's buttons (34 high) the five views need more than the 220 points of
+// their frame once the status wraps to two lines; buttons of 22 keep them inside it, and the
+// content at 480 by 270.
 constexpr const char* kStyleSheet = R"css(
 .quav-stack > button {
   min-height: 0;
-  padding-top: 5px;
-  padding-bottom: 5px;
+  padding-top: 2px;
+  padding-bottom: 2px;
 }
 )css";
 

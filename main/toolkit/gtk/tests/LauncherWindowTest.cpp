@@ -30,6 +30,14 @@ bool isLaidOut(Gtk::Window& window) {
   return window.get_mapped() && window.get_child() && window.get_child()->get_width() > 0;
 }
 
+// Allocated the height its text needs at its width: laid out since the text last changed.
+bool hasItsHeight(Gtk::Widget& widget) {
+  int minimum = 0, natural = 0, ignored = 0;
+  widget.measure(Gtk::Orientation::VERTICAL, widget.get_width(), minimum, natural, ignored,
+                 ignored);
+  return widget.get_height() == natural;
+}
+
 class LauncherWindowTest : public ::testing::Test {
  protected:
   LauncherHarness launcher;
@@ -79,11 +87,17 @@ TEST_F(LauncherWindowTest, HeadlineIsBoldAtTwentyPoints) {
   });
 }
 
-// The stack's frame is (28, 25, 424, 220) in a 480 by 270 content, origin at the bottom left.
-TEST_F(LauncherWindowTest, LaysTheViewsOutInsideTheStackFrameOfAFixedContent) {
+class LauncherLayoutTest : public LauncherWindowTest,
+                           public ::testing::WithParamInterface<const char*> {};
+
+// The stack's frame is (28, 25, 424, 220) in a 480 by 270 content, origin at the bottom left;
+// the views fit it with each of the status texts a running launcher shows.
+TEST_P(LauncherLayoutTest, LaysTheViewsOutInsideTheStackFrameOfAFixedContent) {
   launcher.installServer(kKeepRunning);
   launcher.run([&] {
-    ASSERT_TRUE(spinUntil([&] { return isLaidOut(launcher.window()); }));
+    launcher.delegate().status->setStringValue(GetParam());
+    ASSERT_TRUE(
+        spinUntil([&] { return isLaidOut(launcher.window()) && hasItsHeight(launcher.status()); }));
     auto& content = *launcher.window().get_child();
     EXPECT_EQ(content.get_width(), 480);
     EXPECT_EQ(content.get_height(), 270);
@@ -115,6 +129,18 @@ TEST_F(LauncherWindowTest, LaysTheViewsOutInsideTheStackFrameOfAFixedContent) {
     for (size_t button : {3, 4}) EXPECT_LT(boundsIn(*views[button], stack).size.width, 424);
   });
 }
+
+std::string statusName(const ::testing::TestParamInfo<const char*>& info) {
+  const char* names[] = {"Starting", "Ready", "Stopped"};
+  return names[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StatusTexts, LauncherLayoutTest,
+    ::testing::Values("Starting QUAV Lab\u2026",
+                      "Ready. Audio stays on this Mac. Quit this app when you\u2019re finished.",
+                      "QUAV Lab stopped. Quit and reopen this app to restart."),
+    statusName);
 
 TEST_F(LauncherWindowTest, LongStatusTextWrapsWithoutGrowingTheWindow) {
   launcher.installServer(kKeepRunning);
