@@ -6,8 +6,8 @@
 namespace quav::toolkit::gtk {
 namespace {
 
-// Wide enough that a wrapping label fills the width its container gives it, while its natural
-// width never decides the window's width (the content view does).
+// A wrapping label asks for at most this many characters of width; it fills, and wraps at, the
+// width its stack gives it, and the window's width is the content view's alone.
 constexpr int kWrappingLabelMaxWidthChars = 80;
 
 int points(double value) {
@@ -174,6 +174,8 @@ void AppWindow::setTitle(const std::string& title) {
   window_.set_title(title);
 }
 
+// GTK 4 has no way to place a window: placement belongs to the window manager, which puts a
+// new window in the middle of an empty screen (openbox does; its end-to-end test checks).
 void AppWindow::center() {}
 
 void AppWindow::addSubview(std::unique_ptr<View> view) {

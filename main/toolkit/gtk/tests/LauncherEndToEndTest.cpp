@@ -124,19 +124,6 @@ TEST_F(LauncherEndToEndTest, QuitsLikeTheUserOnATerminationSignal) {
   EXPECT_TRUE(eventually([&] { return contentsOf(file("signals")) == "INT\n"; }));
 }
 
-// Shells start background jobs with SIGINT ignored, and a child inherits that.
-TEST_F(LauncherEndToEndTest, StopsTheServerEvenWhenStartedWithSigintIgnored) {
-  auto launcher =
-      std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/env", "--ignore-signal=INT",
-                                                              installed.executable().string()},
-                                     desktop.environment());
-  waitUntilReady();
-  desktop.tool({"xdotool", "windowactivate", "--sync", launcherWindow()});
-  desktop.tool({"xdotool", "key", "--clearmodifiers", "ctrl+q"});
-  ASSERT_TRUE(launcher->waitForExit(5s));
-  EXPECT_TRUE(eventually([&] { return contentsOf(file("signals")) == "INT\n"; }));
-}
-
 TEST_F(LauncherEndToEndTest, AKeyFileOnTheCommandLineRidesInTheFirstOpening) {
   auto launcher = launch({writeKey("song.quavkey", kValidKey).string()});
   waitUntilReady();

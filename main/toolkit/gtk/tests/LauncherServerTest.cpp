@@ -5,7 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "Base64Url.h"
 #include "LauncherHarness.h"
 
 namespace quav::testing {
@@ -60,23 +59,6 @@ TEST_F(LauncherServerTest, StartsTheServerWithItsThreeArgumentsAndOpensTheLabOnc
     ASSERT_TRUE(spinUntil([&] { return launcher.opened().size() == 3; }));
     EXPECT_EQ(launcher.opened(), (std::vector<std::string>{
                                      kAddress, kAddress, std::string(kAddress) + "CONNECT.html"}));
-  });
-}
-
-TEST_F(LauncherServerTest, JoinsAReadinessLineThatArrivesInTwoChunks) {
-  launcher.installServer(
-      "printf 'QUAV Tonvex is re'\n"
-      "while [ ! -e " +
-      file("go").string() +
-      " ]; do sleep 0.02; done\n"
-      "printf 'ady: http://127.0.0.1:4242/\\n'\n"
-      "exec sleep 60\n");
-  launcher.run([&] {
-    ASSERT_TRUE(spinUntil([&] { return launcher.delegate().output == "QUAV Tonvex is re"; }));
-    EXPECT_EQ(statusText(), kStarting);
-    std::ofstream(file("go")).put('\n');
-    ASSERT_TRUE(spinUntil([&] { return statusText() == kReady; }));
-    EXPECT_EQ(launcher.opened(), std::vector<std::string>{kAddress});
   });
 }
 
@@ -186,20 +168,6 @@ TEST_F(LauncherServerTest, AFloodingServerNeitherBlocksNorFillsMemory) {
     EXPECT_EQ(launcher.opened(), std::vector<std::string>{kAddress});
     EXPECT_EQ(statusText(), kReady);
   });
-}
-
-TEST_F(LauncherServerTest, AKeyFileOnTheCommandLineRidesInTheFirstOpening) {
-  const std::string key =
-      "{\"format\": \"quav-key\", \"version\": 1, \"key\": \"F#\", \"scale\": \"minor\"}\n";
-  std::ofstream(file("song.QuavKey")) << key;
-  launcher.installServer(std::string(kAnnounce) + "exec sleep 60\n");
-  launcher.run(
-      [&] {
-        ASSERT_TRUE(spinUntil([&] { return !launcher.opened().empty(); }));
-        EXPECT_EQ(launcher.opened(),
-                  std::vector<std::string>{std::string(kAddress) + "#quav-key=" + base64url(key)});
-      },
-      {file("song.QuavKey").string()});
 }
 
 }  // namespace
