@@ -1,13 +1,17 @@
 #include "ChildProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -85,6 +89,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
     throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(failure));
   }
   input_ = in[1];
+  abandon_ = eventfd(0, EFD_CLOEXEC);
   threads_.emplace_back([this, fd = out[0]] { collect(fd, output_, outputClosed_); });
   threads_.emplace_back([this, fd = err[0]] { collect(fd, error_, errorClosed_); });
   threads_.emplace_back([this] { reap(); });
@@ -93,15 +98,24 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
 ChildProcess::~ChildProcess() {
   closeInput();
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (!ending_) kill(pid_, SIGKILL);
+    // A grandchild may hold the output pipes open for good: give up on them after a while.
+    changed_.wait_for(lock, 2s, [&] { return outputClosed_ && errorClosed_; });
   }
+  const std::uint64_t one = 1;
+  if (::write(abandon_, &one, sizeof one) < 0) std::perror("abandoning the child's output");
   for (auto& thread : threads_) thread.join();
+  close(abandon_);
 }
 
 void ChildProcess::collect(int fd, std::string& into, bool& closed) {
   char buffer[65536];
   for (;;) {
+    pollfd ready[2] = {{fd, POLLIN, 0}, {abandon_, POLLIN, 0}};
+    if (poll(ready, 2, -1) < 0 && errno != EINTR) break;
+    if (ready[1].revents != 0) break;
+    if (ready[0].revents == 0) continue;
     const ssize_t count = read(fd, buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) continue;
     std::lock_guard lock(mutex_);

@@ -58,6 +58,7 @@ class ChildProcess {
 
   pid_t pid_ = -1;
   int input_ = -1;
+  int abandon_ = -1;  // tells the output collectors to stop waiting
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::string output_;
