@@ -44,15 +44,12 @@ class FakeStackView final : public toolkit::StackView {
  public:
   explicit FakeStackView(std::vector<std::unique_ptr<toolkit::View>> views)
       : views(std::move(views)) {}
-  void setOrientation(toolkit::Orientation value) override { orientation = value; }
-  void setAlignment(toolkit::Alignment value) override { alignment = value; }
-  void setSpacing(double value) override { spacing = value; }
+  void setOrientation(toolkit::Orientation) override {}
+  void setAlignment(toolkit::Alignment) override {}
+  void setSpacing(double) override {}
   void setFrame(const toolkit::Rect& value) override { frame = value; }
 
   std::vector<std::unique_ptr<toolkit::View>> views;
-  std::optional<toolkit::Orientation> orientation;
-  std::optional<toolkit::Alignment> alignment;
-  std::optional<double> spacing;
   std::optional<toolkit::Rect> frame;
 };
 
@@ -63,17 +60,21 @@ class FakeWindow final : public toolkit::Window {
  public:
   FakeWindow(const toolkit::Rect& contentRect, unsigned styleMask, EventLog& events)
       : contentRect(contentRect), styleMask(styleMask), events_(events) {}
-  void setTitle(const std::string& value) override;
-  void center() override;
-  void addSubview(std::unique_ptr<toolkit::View> view) override;
-  void makeKeyAndOrderFront() override;
+  void setTitle(const std::string& value) override {
+    events_.push_back("setTitle");
+    title = value;
+  }
+  void center() override { events_.push_back("center"); }
+  void addSubview(std::unique_ptr<toolkit::View> view) override {
+    events_.push_back("addSubview");
+    subviews.push_back(std::move(view));
+  }
+  void makeKeyAndOrderFront() override { events_.push_back("makeKeyAndOrderFront"); }
 
   toolkit::Rect contentRect;
   unsigned styleMask;
   std::string title;
-  bool centred = false;
   std::vector<std::unique_ptr<toolkit::View>> subviews;
-  int timesBroughtToFront = 0;
 
  private:
   EventLog& events_;
@@ -90,18 +91,30 @@ class FakeChildProcess final : public toolkit::ChildProcess {
   void setTerminationHandler(TerminationHandler handler) override {
     termination_ = std::move(handler);
   }
-  std::optional<toolkit::LaunchError> launch() override;
+  std::optional<toolkit::LaunchError> launch() override {
+    events_.push_back("launch");
+    if (launchFailure_) return toolkit::LaunchError{*launchFailure_};
+    running = true;
+    return std::nullopt;
+  }
   bool isRunning() const override { return running; }
-  void interrupt() override;
+  void interrupt() override {
+    events_.push_back("interrupt");
+    ++interrupts;
+  }
 
   // The server's side, as the toolkit's background reader and process watcher would see it.
-  void writeOutput(const std::string& chunk);
-  void end();
+  void writeOutput(const std::string& chunk) {
+    if (output_ && !chunk.empty()) output_(chunk);
+  }
+  void end() {
+    running = false;
+    if (termination_) termination_();
+  }
 
   std::filesystem::path executable;
   std::vector<std::string> arguments;
   bool standardErrorDiscarded = false;
-  int launches = 0;
   bool running = false;
   int interrupts = 0;
 
@@ -116,26 +129,73 @@ class FakeApplication final : public toolkit::Application {
  public:
   void setDelegate(toolkit::ApplicationDelegate* value) override { delegate = value; }
   // Plays a whole run: the launch, then whatever the test scripts, then the result it chose.
-  int run(int argc, char** argv) override;
-  void setMainMenu(const toolkit::Menu& value) override;
-  void activateIgnoringOtherApps() override;
+  int run(int argc, char** argv) override {
+    runArguments.assign(argv, argv + argc);
+    if (delegate) delegate->applicationDidFinishLaunching();
+    if (duringRun) duringRun(*this);
+    if (delegate) delegate->applicationWillTerminate();
+    return runResult;
+  }
+  void setMainMenu(const toolkit::Menu& value) override {
+    events.push_back("setMainMenu");
+    menu = value;
+  }
+  void activateIgnoringOtherApps() override { events.push_back("activateIgnoringOtherApps"); }
   std::unique_ptr<toolkit::Window> makeWindow(const toolkit::Rect& contentRect,
-                                              unsigned styleMask) override;
-  std::unique_ptr<toolkit::Label> makeLabel(const std::string& text) override;
-  std::unique_ptr<toolkit::Label> makeWrappingLabel(const std::string& text) override;
+                                              unsigned styleMask) override {
+    events.push_back("makeWindow");
+    auto made = std::make_unique<FakeWindow>(contentRect, styleMask, events);
+    window = made.get();
+    return made;
+  }
+  std::unique_ptr<toolkit::Label> makeLabel(const std::string& text) override {
+    return std::make_unique<FakeLabel>(text, false);
+  }
+  std::unique_ptr<toolkit::Label> makeWrappingLabel(const std::string& text) override {
+    return std::make_unique<FakeLabel>(text, true);
+  }
   std::unique_ptr<toolkit::Button> makeButton(const std::string& title,
-                                              std::function<void()> action) override;
+                                              std::function<void()> action) override {
+    return std::make_unique<FakeButton>(title, std::move(action));
+  }
   std::unique_ptr<toolkit::StackView> makeStackView(
-      std::vector<std::unique_ptr<toolkit::View>> views) override;
-  std::unique_ptr<toolkit::ChildProcess> makeChildProcess() override;
-  void runModalAlert(const toolkit::Alert& alert) override;
-  bool openURL(const std::string& url) override;
-  void postToMainQueue(std::function<void()> task) override;
+      std::vector<std::unique_ptr<toolkit::View>> views) override {
+    return std::make_unique<FakeStackView>(std::move(views));
+  }
+  std::unique_ptr<toolkit::ChildProcess> makeChildProcess() override {
+    events.push_back("makeChildProcess");
+    auto made = std::make_unique<FakeChildProcess>(launchFailure, events);
+    child = made.get();
+    return made;
+  }
+  void runModalAlert(const toolkit::Alert& alert) override {
+    events.push_back("runModalAlert");
+    alerts.push_back(alert);
+  }
+  bool openURL(const std::string& url) override {
+    events.push_back("openURL");
+    openedURLs.push_back(url);
+    return browserTakesAddresses;
+  }
+  void postToMainQueue(std::function<void()> task) override {
+    const std::lock_guard lock(queueMutex_);
+    queue_.push_back(std::move(task));
+  }
   std::filesystem::path resourceDirectory() const override { return "/opt/quav-lab/resources"; }
 
   // Runs posted tasks, also those they post, until the queue is empty; tells how many ran.
-  int runMainQueue();
-  std::size_t pendingTasks() const;
+  int runMainQueue() {
+    for (int ran = 0;; ++ran) {
+      std::function<void()> task;
+      {
+        const std::lock_guard lock(queueMutex_);
+        if (queue_.empty()) return ran;
+        task = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      task();
+    }
+  }
 
   // What the launcher made; the launcher owns these, so they live as long as it does.
   FakeWindow* window = nullptr;
@@ -153,7 +213,7 @@ class FakeApplication final : public toolkit::Application {
   int runResult = 0;
 
  private:
-  mutable std::mutex queueMutex_;
+  std::mutex queueMutex_;
   std::deque<std::function<void()>> queue_;
 };
 

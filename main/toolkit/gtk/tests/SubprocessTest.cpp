@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -71,15 +69,6 @@ TEST_F(SubprocessTest, HandsOnTheWholeOutputInOrderAndEndsOnce) {
   EXPECT_EQ(child.terminations, 1);
 }
 
-TEST_F(SubprocessTest, StartsTheExecutableWithExactlyTheGivenArguments) {
-  Watched child(writeScript(directory, "printf '[%s]' \"$0\" \"$@\"\n"),
-                {"--no-browser", "--port", "0", "two words", ""});
-  ASSERT_FALSE(child.process.launch());
-  ASSERT_TRUE(spinUntil([&] { return child.terminations == 1 && !child.output.empty(); }));
-  EXPECT_EQ(child.output, "[" + (std::filesystem::path(directory.path()) / "child").string() +
-                              "][--no-browser][--port][0][two words][]");
-}
-
 // The server's diagnostics go nowhere; its input, directory and environment are the launcher's.
 TEST_F(SubprocessTest, SilencesStandardErrorAndSharesTheRest) {
   setenv("QUAV_SUBPROCESS_TEST", "inherited", 1);
@@ -98,57 +87,39 @@ TEST_F(SubprocessTest, SilencesStandardErrorAndSharesTheRest) {
   unsetenv("QUAV_SUBPROCESS_TEST");
 }
 
-TEST_F(SubprocessTest, ReportsWhyItCouldNotStart) {
-  const auto missing = std::filesystem::path(directory.path()) / "backend" / "tonvex-server";
-  Watched absent(missing);
-  const auto notStarted = absent.process.launch();
-  ASSERT_TRUE(notStarted);
-  EXPECT_EQ(notStarted->localizedDescription, "Failed to execute child process \u201c" +
-                                                  missing.string() +
-                                                  "\u201d (No such file or directory)");
-
+// Why the launch failed of a missing server the launcher's own tests show.
+TEST_F(SubprocessTest, ReportsWhyItCouldNotStartAndNeverEnds) {
   const auto notExecutable = writeScript(directory, "exit 0\n");
-  std::filesystem::permissions(
-      notExecutable, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::permissions(notExecutable, std::filesystem::perms::owner_read);
   Watched denied(notExecutable);
   const auto refused = denied.process.launch();
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->localizedDescription, "Failed to execute child process \u201c" +
                                                notExecutable.string() +
                                                "\u201d (Permission denied)");
-
-  // A child that never started never ends either.
-  EXPECT_FALSE(absent.process.isRunning());
-  absent.process.interrupt();
-  EXPECT_FALSE(spinUntil([&] { return absent.terminations + denied.terminations > 0; }, 300ms));
+  EXPECT_FALSE(denied.process.isRunning());
+  denied.process.interrupt();
+  EXPECT_FALSE(spinUntil([&] { return denied.terminations > 0; }, 300ms));
 }
 
-TEST_F(SubprocessTest, InterruptDeliversOneSigint) {
-  Watched child(writeScript(directory,
-                            "trap 'echo interrupted; exit 0' INT\n"
-                            "echo started\n"
-                            "while :; do sleep 0.05; done\n"));
-  ASSERT_FALSE(child.process.launch());
-  ASSERT_TRUE(spinUntil([&] { return child.output == "started\n"; }));
-  child.process.interrupt();
-  ASSERT_TRUE(spinUntil([&] { return child.terminations == 1; }));
-  ASSERT_TRUE(spinUntil([&] { return child.output == "started\ninterrupted\n"; }));
-  child.process.interrupt();  // after the end: nothing to signal
-}
-
-// Shells start background jobs with SIGINT ignored; the server must still stop on it.
-TEST_F(SubprocessTest, ChildStopsOnSigintEvenWhenTheLauncherIgnoresIt) {
+// Shells start background jobs with SIGINT ignored; the server must still be able to stop on it.
+TEST_F(SubprocessTest, InterruptDeliversOneSigintEvenWhenTheLauncherIgnoresIt) {
   struct sigaction ignore {
   }, previous{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGINT, &ignore, &previous);
-  Watched child(writeScript(directory, "echo started\nexec sleep 60\n"));
+  Watched child(writeScript(directory,
+                            "trap 'echo interrupted; exit 0' INT\n"
+                            "echo started\n"
+                            "while :; do sleep 0.05; done\n"));
   const auto error = child.process.launch();
   sigaction(SIGINT, &previous, nullptr);
   ASSERT_FALSE(error);
   ASSERT_TRUE(spinUntil([&] { return child.output == "started\n"; }));
   child.process.interrupt();
-  EXPECT_TRUE(spinUntil([&] { return child.terminations == 1; }));
+  ASSERT_TRUE(spinUntil([&] { return child.terminations == 1; }));
+  ASSERT_TRUE(spinUntil([&] { return child.output == "started\ninterrupted\n"; }));
+  child.process.interrupt();  // after the end: nothing to signal
 }
 
 TEST_F(SubprocessTest, AChildThatClosesItsOutputKeepsRunningUntilItEnds) {
@@ -159,29 +130,6 @@ TEST_F(SubprocessTest, AChildThatClosesItsOutputKeepsRunningUntilItEnds) {
   EXPECT_TRUE(child.process.isRunning());
   child.process.interrupt();
   EXPECT_TRUE(spinUntil([&] { return child.terminations == 1; }));
-}
-
-// The pipe keeps draining while the main loop stays free for everything else.
-TEST_F(SubprocessTest, KeepsDrainingAFloodWithoutHoldingUpTheMainLoop) {
-  constexpr long kFloodBytes = 256L * 1024 * 1024;
-  Watched child(writeScript(
-      directory, "head -c " + std::to_string(kFloodBytes) + " /dev/zero | tr '\\0' x\n"));
-  long received = 0;
-  child.process.setStandardOutputHandler(
-      [&](std::string chunk) { received += static_cast<long>(chunk.size()); });
-  int ticks = 0;
-  const guint ticker = g_timeout_add(
-      20,
-      [](gpointer count) -> gboolean {
-        ++*static_cast<int*>(count);
-        return G_SOURCE_CONTINUE;
-      },
-      &ticks);
-  ASSERT_FALSE(child.process.launch());
-  ASSERT_TRUE(spinUntil([&] { return child.terminations == 1; }, 120s));
-  ASSERT_TRUE(spinUntil([&] { return received == kFloodBytes; }));
-  g_source_remove(ticker);
-  EXPECT_GT(ticks, 0);
 }
 
 TEST_F(SubprocessTest, LettingGoOfARunningChildNeitherStopsItNorCallsBackAgain) {
