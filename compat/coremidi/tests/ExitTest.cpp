@@ -15,10 +15,10 @@ TEST(ExitTest, ClientsLeftOpenAreClosedWhenTheProcessEnds) {
   quav::testing::JackServer server;
   quav::testing::ChildProcess program({EXIT_WITHOUT_DISPOSING_PATH}, server.environment());
   ASSERT_TRUE(program.waitForOutput("ready\n"));
-  PrivateServer::use(server);
+  useServer(server.environment());
   PatchBay bay;
   const std::string port = bay.onlyPortWithAlias("Layer Exit", true);
-  const jack_uuid_t subject = jack_port_uuid(jack_port_by_name(bay.client(), port.c_str()));
+  const jack_uuid_t subject = bay.uuid(port);
   // jackd keeps metadata in one store per user and deletes it when any server exits.
   if (bay.property(port, JACK_METADATA_PRETTY_NAME) != "Layer Exit") {
     GTEST_SKIP() << "another JACK server of this user reset the metadata store";
@@ -29,9 +29,7 @@ TEST(ExitTest, ClientsLeftOpenAreClosedWhenTheProcessEnds) {
   ASSERT_TRUE(ending);
   EXPECT_EQ(ending->exitCode, 0);
   EXPECT_FALSE(bay.exists(port));
-  char* value = nullptr;
-  char* type = nullptr;
-  EXPECT_NE(jack_get_property(subject, JACK_METADATA_PRETTY_NAME, &value, &type), 0) << value;
+  EXPECT_FALSE(bay.hasProperty(subject, JACK_METADATA_PRETTY_NAME));
 }
 
 }  // namespace

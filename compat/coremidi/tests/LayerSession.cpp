@@ -3,19 +3,14 @@
 #include <jack/metadata.h>
 #include <stdlib.h>
 
-#include <cstring>
 #include <stdexcept>
 
 #include "ChildProcess.h"
 
 namespace coremidi::testing {
 
-PrivateServer::PrivateServer() {
-  use(server_);
-}
-
-void PrivateServer::use(const quav::testing::JackServer& server) {
-  for (const auto& entry : server.environment()) {
+void useServer(const std::vector<std::string>& environment) {
+  for (const auto& entry : environment) {
     const auto equals = entry.find('=');
     setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
   }
@@ -56,12 +51,25 @@ std::string PatchBay::onlyPortWithAlias(const std::string& alias, bool outputs) 
   return found.front();
 }
 
-std::optional<std::string> PatchBay::property(const std::string& port, const char* key) const {
+jack_uuid_t PatchBay::uuid(const std::string& port) const {
   jack_port_t* handle = jack_port_by_name(client_, port.c_str());
-  if (handle == nullptr) return std::nullopt;
+  return handle == nullptr ? 0 : jack_port_uuid(handle);
+}
+
+bool PatchBay::hasProperty(jack_uuid_t subject, const char* key) const {
   char* value = nullptr;
   char* type = nullptr;
-  if (jack_get_property(jack_port_uuid(handle), key, &value, &type) != 0) return std::nullopt;
+  if (jack_get_property(subject, key, &value, &type) != 0) return false;
+  jack_free(value);
+  jack_free(type);
+  return true;
+}
+
+std::optional<std::string> PatchBay::property(const std::string& port, const char* key) const {
+  char* value = nullptr;
+  char* type = nullptr;
+  const jack_uuid_t subject = uuid(port);
+  if (subject == 0 || jack_get_property(subject, key, &value, &type) != 0) return std::nullopt;
   std::string text = value;
   jack_free(value);
   jack_free(type);

@@ -4,6 +4,7 @@
 
 #include <CoreMIDI/CoreMIDI.h>
 #include <jack/jack.h>
+#include <jack/uuid.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -19,13 +20,14 @@ namespace coremidi::testing {
 using namespace std::chrono_literals;
 using Packet = std::vector<Byte>;
 
+// Points this process's JACK clients at the server that `environment` names.
+void useServer(const std::vector<std::string>& environment);
+
 // Points this process's JACK clients at a private server for the life of the object.
 class PrivateServer {
  public:
-  PrivateServer();
+  PrivateServer() { useServer(server_.environment()); }
   ~PrivateServer();
-  // Points this process at a server that somebody else runs.
-  static void use(const quav::testing::JackServer& server);
 
  private:
   quav::testing::JackServer server_;
@@ -40,6 +42,8 @@ class PatchBay {
   PatchBay& operator=(const PatchBay&) = delete;
 
   jack_client_t* client() const { return client_; }
+  jack_uuid_t uuid(const std::string& port) const;
+  bool hasProperty(jack_uuid_t subject, const char* key) const;
   // Full names of the MIDI ports whose alias is `alias`, outputs or inputs.
   std::vector<std::string> portsWithAlias(const std::string& alias, bool outputs) const;
   std::string onlyPortWithAlias(const std::string& alias, bool outputs) const;

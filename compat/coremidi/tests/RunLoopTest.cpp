@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <future>
+#include <initializer_list>
 #include <thread>
 
 namespace {
@@ -38,6 +38,11 @@ class TestSource {
     }
   }
 
+  void signal(CFRunLoopRef loop) {
+    CFRunLoopSourceSignal(ref);
+    CFRunLoopWakeUp(loop);
+  }
+
   CFRunLoopSourceRef ref;
   int retained = 0;
   int released = 0;
@@ -49,30 +54,28 @@ class TestSource {
   std::function<void()> action_;
 };
 
+// Adds the sources to this thread's loop, signals the first and runs the loop.
+void run(std::initializer_list<TestSource*> sources) {
+  const CFRunLoopRef loop = CFRunLoopGetCurrent();
+  for (TestSource* source : sources) {
+    CFRunLoopAddSource(loop, source->ref, kCFRunLoopDefaultMode);
+  }
+  (*sources.begin())->signal(loop);
+  CFRunLoopRun();
+}
+
 TEST(RunLoopTest, EachThreadHasItsOwnLoop) {
   const CFRunLoopRef mine = CFRunLoopGetCurrent();
   EXPECT_EQ(mine, CFRunLoopGetCurrent());
   EXPECT_EQ(mine, CFRunLoopGetMain());
-  CFRunLoopRef others[2];
-  std::thread([&] { others[0] = CFRunLoopGetCurrent(); }).join();
-  std::thread([&] { others[1] = CFRunLoopGetCurrent(); }).join();
-  EXPECT_NE(others[0], mine);
-  EXPECT_NE(others[1], mine);
-  EXPECT_NE(others[0], others[1]);
-}
-
-TEST(RunLoopTest, RunReturnsAtOnceWithoutSources) {
-  CFRunLoopRun();  // would never return if it waited
-  SUCCEED();
+  CFRunLoopRef other = nullptr;
+  std::thread([&] { other = CFRunLoopGetCurrent(); }).join();
+  EXPECT_NE(other, mine);
 }
 
 TEST(RunLoopTest, SourceSignalledBeforeRunIsPerformedOnTheLoopsThreadAndCanEndTheRun) {
-  const CFRunLoopRef loop = CFRunLoopGetCurrent();
-  TestSource source([loop] { CFRunLoopStop(loop); });
-  CFRunLoopAddSource(loop, source.ref, kCFRunLoopDefaultMode);
-  CFRunLoopSourceSignal(source.ref);
-  CFRunLoopWakeUp(loop);
-  CFRunLoopRun();
+  TestSource source([loop = CFRunLoopGetCurrent()] { CFRunLoopStop(loop); });
+  run({&source});
   EXPECT_EQ(source.performed, 1);
   EXPECT_EQ(source.performer, std::this_thread::get_id());
 }
@@ -82,28 +85,19 @@ TEST(RunLoopTest, StopBeforeRunIsLost) {
   // The second source is signalled while the first performs, so a stop still pending from
   // before the run would end the run before the second's turn.
   TestSource second([loop] { CFRunLoopStop(loop); });
-  TestSource first([&] {
-    CFRunLoopSourceSignal(second.ref);
-    CFRunLoopWakeUp(loop);
-  });
-  CFRunLoopAddSource(loop, first.ref, kCFRunLoopDefaultMode);
-  CFRunLoopAddSource(loop, second.ref, kCFRunLoopDefaultMode);
+  TestSource first([&] { second.signal(loop); });
   CFRunLoopStop(loop);
-  CFRunLoopSourceSignal(first.ref);
-  CFRunLoopWakeUp(loop);
-  CFRunLoopRun();
+  run({&first, &second});
   EXPECT_EQ(first.performed, 1);
   EXPECT_EQ(second.performed, 1);
 }
 
 TEST(RunLoopTest, StopFromAnotherThreadEndsTheRun) {
-  const CFRunLoopRef loop = CFRunLoopGetCurrent();
   std::thread stopper;
-  TestSource started([&] { stopper = std::thread([loop] { CFRunLoopStop(loop); }); });
-  CFRunLoopAddSource(loop, started.ref, kCFRunLoopDefaultMode);
-  CFRunLoopSourceSignal(started.ref);
-  CFRunLoopWakeUp(loop);
-  CFRunLoopRun();
+  TestSource started([&, loop = CFRunLoopGetCurrent()] {
+    stopper = std::thread([loop] { CFRunLoopStop(loop); });
+  });
+  run({&started});
   stopper.join();
   EXPECT_EQ(started.performed, 1);
 }
@@ -112,17 +106,8 @@ TEST(RunLoopTest, SignalAndWakeUpFromAnotherThreadEndRunningLoop) {
   const CFRunLoopRef loop = CFRunLoopGetCurrent();
   TestSource ending([loop] { CFRunLoopStop(loop); });
   std::thread reader;
-  TestSource started([&] {
-    reader = std::thread([&] {
-      CFRunLoopSourceSignal(ending.ref);
-      CFRunLoopWakeUp(loop);
-    });
-  });
-  CFRunLoopAddSource(loop, ending.ref, kCFRunLoopDefaultMode);
-  CFRunLoopAddSource(loop, started.ref, kCFRunLoopDefaultMode);
-  CFRunLoopSourceSignal(started.ref);
-  CFRunLoopWakeUp(loop);
-  CFRunLoopRun();
+  TestSource started([&] { reader = std::thread([&] { ending.signal(loop); }); });
+  run({&started, &ending});
   reader.join();
   EXPECT_EQ(ending.performed, 1);
   EXPECT_EQ(ending.performer, std::this_thread::get_id());
@@ -138,7 +123,7 @@ TEST(RunLoopTest, LoopHoldsItsSourcesUntilRemoved) {
   CFRunLoopRemoveSource(loop, source.ref, kCFRunLoopDefaultMode);
   EXPECT_EQ(source.cancelled, 1);
   EXPECT_EQ(source.released, 1);
-  CFRunLoopRun();  // no sources left: returns at once
+  CFRunLoopRun();  // no sources left: returns at once instead of waiting for ever
 }
 
 TEST(RunLoopTest, InvalidatedSourceIsNeitherPerformedNorKeepsTheLoopRunning) {
@@ -147,8 +132,7 @@ TEST(RunLoopTest, InvalidatedSourceIsNeitherPerformedNorKeepsTheLoopRunning) {
   CFRunLoopAddSource(loop, source.ref, kCFRunLoopDefaultMode);
   CFRunLoopSourceSignal(source.ref);
   CFRunLoopSourceInvalidate(source.ref);
-  CFRunLoopSourceSignal(source.ref);
-  CFRunLoopWakeUp(loop);
+  source.signal(loop);
   CFRunLoopRun();
   EXPECT_EQ(source.performed, 0);
   EXPECT_EQ(source.cancelled, 1);
