@@ -1,4 +1,4 @@
-// tonvex-server as a process: its command line, readiness line, pages, Host check and stop.
+// tonvex-server as a process: its readiness line, pages, Host check, stop and failed starts.
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -12,19 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "ServerProcess.h"
 
 namespace quav::lab::testing {
 namespace {
 
-using quav::testing::ChildProcess;
-using quav::testing::runToEnd;
 using namespace std::chrono_literals;
-
-bool isOneLine(const std::string& text) {
-  return !text.empty() && text.back() == '\n' && std::count(text.begin(), text.end(), '\n') == 1;
-}
 
 // A TCP socket on 127.0.0.1, closed with the object.
 class LoopbackSocket {
@@ -90,146 +83,82 @@ class RunningServer : public ::testing::Test {
   ServerProcess server;
 };
 
-TEST_F(RunningServer, WritesOnlyTheReadinessLineToStandardOutput) {
-  const auto readiness = server.process().standardOutput();
+TEST_F(RunningServer, AnswersGetAndHeadForItsTwoPagesAndNotFoundForAnythingElse) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> pages = {
+      {"/", {"Find the key. Keep your audio local.", "id=\"key\""}},
+      {"/?from=launcher", {"id=\"key-message\""}},
+      {"/CONNECT.html",
+       {"&ldquo;QUAV Pro Tools Test&rdquo;", "&ldquo;QUAV Tonvex&rdquo;", "jack_connect",
+        "pw-jack"}},
+  };
   auto http = client();
-  ASSERT_TRUE(http.Get("/"));
-  ASSERT_TRUE(http.Get("/missing"));
-  server.process().sendSignal(SIGINT);
-  ASSERT_TRUE(server.process().waitForEnd());
-  EXPECT_EQ(server.process().standardOutput(), readiness);
-  EXPECT_EQ(server.process().standardError(), "");
-}
-
-struct Page {
-  std::string path;
-  std::vector<std::string> contents;
-  friend void PrintTo(const Page& page, std::ostream* out) { *out << page.path; }
-};
-
-class ServedPage : public RunningServer, public ::testing::WithParamInterface<Page> {};
-
-TEST_P(ServedPage, AnswersGetWithTheHtmlAndHeadWithItsHeadersOnly) {
-  auto http = client();
-  const auto get = http.Get(GetParam().path);
-  ASSERT_TRUE(get);
-  EXPECT_EQ(get->status, 200);
-  EXPECT_EQ(get->get_header_value("Content-Type"), "text/html; charset=utf-8");
-  EXPECT_TRUE(get->body.starts_with("<!DOCTYPE html>"));
-  for (const auto& content : GetParam().contents) {
-    EXPECT_NE(get->body.find(content), std::string::npos) << content;
+  for (const auto& [path, contents] : pages) {
+    SCOPED_TRACE(path);
+    const auto get = http.Get(path);
+    ASSERT_TRUE(get);
+    EXPECT_EQ(get->status, 200);
+    EXPECT_EQ(get->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_TRUE(get->body.starts_with("<!DOCTYPE html>"));
+    for (const auto& content : contents) {
+      EXPECT_NE(get->body.find(content), std::string::npos) << content;
+    }
+    const auto head = http.Head(path);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->body, "");
+    EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(get->body.size()));
   }
-  const auto head = http.Head(GetParam().path);
-  ASSERT_TRUE(head);
-  EXPECT_EQ(head->status, 200);
-  EXPECT_EQ(head->body, "");
-  EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(get->body.size()));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pages, ServedPage,
-    ::testing::Values(Page{"/", {"Find the key. Keep your audio local.", "id=\"key\""}},
-                      Page{"/?from=launcher", {"id=\"key-message\""}},
-                      Page{"/CONNECT.html",
-                           {"&ldquo;QUAV Pro Tools Test&rdquo;", "&ldquo;QUAV Tonvex&rdquo;",
-                            "jack_connect", "pw-jack"}}));
-
-class UnknownPath : public RunningServer, public ::testing::WithParamInterface<std::string> {};
-
-TEST_P(UnknownPath, IsNotFound) {
-  const auto response = client().Get(GetParam());
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, 404);
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, UnknownPath,
-                         ::testing::Values("/index.html", "/lab.html", "/connect.html",
-                                           "/CONNECTxhtml", "/CONNECT.html/", "/CONNECT.htm",
-                                           "//CONNECT.html", "/pages/CONNECT.html",
-                                           "/../../etc/passwd", "/favicon.ico"));
-
-TEST_F(RunningServer, AnswersNoOtherMethod) {
-  const auto response = client().Post("/", "quav", "text/plain");
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, 404);
-}
-
-struct HostHeader {
-  std::string name;
-  std::string headers;  // "PORT" stands for the announced port
-  int status;
-  friend void PrintTo(const HostHeader& host, std::ostream* out) { *out << host.name; }
-};
-
-class RequestHost : public RunningServer, public ::testing::WithParamInterface<HostHeader> {};
-
-TEST_P(RequestHost, MustBeTheAnnouncedAddress) {
-  std::string headers = GetParam().headers;
-  for (auto at = headers.find("PORT"); at != std::string::npos; at = headers.find("PORT")) {
-    headers.replace(at, 4, std::to_string(server.port()));
+  for (const std::string path : {"/index.html", "/lab.html", "/connect.html", "/CONNECTxhtml",
+                                 "/CONNECT.html/", "/CONNECT.htm", "//CONNECT.html",
+                                 "/pages/CONNECT.html", "/../../etc/passwd", "/favicon.ico"}) {
+    const auto response = http.Get(path);
+    ASSERT_TRUE(response) << path;
+    EXPECT_EQ(response->status, 404) << path;
   }
-  LoopbackSocket connection;
-  ASSERT_TRUE(connection.connectTo(server.port()));
-  const auto response =
-      connection.exchange("GET / HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
-  EXPECT_TRUE(response.starts_with("HTTP/1.1 " + std::to_string(GetParam().status) + " "))
-      << response.substr(0, response.find('\r'));
+  const auto post = http.Post("/", "quav", "text/plain");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 404);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, RequestHost,
-    ::testing::Values(HostHeader{"Announced", "Host: 127.0.0.1:PORT\r\n", 200},
-                      HostHeader{"Localhost", "Host: localhost:PORT\r\n", 403},
-                      HostHeader{"ReboundName", "Host: rebound.example:PORT\r\n", 403},
-                      HostHeader{"OtherPort", "Host: 127.0.0.1:1PORT\r\n", 403},
-                      HostHeader{"NoPort", "Host: 127.0.0.1\r\n", 403},
-                      HostHeader{"Missing", "", 403},
-                      HostHeader{"TwoHosts",
-                                 "Host: 127.0.0.1:PORT\r\nHost: rebound.example:PORT\r\n", 403}),
-    [](const auto& info) { return info.param.name; });
-
-class StopSignal : public RunningServer, public ::testing::WithParamInterface<int> {};
+TEST_F(RunningServer, HostMustBeTheAnnouncedAddress) {
+  const std::string announced = "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
+  const std::vector<std::pair<std::string, int>> cases = {
+      {announced, 200},
+      {"Host: localhost:" + std::to_string(server.port()) + "\r\n", 403},
+      {"", 403},
+      {announced + "Host: rebound.example\r\n", 403},
+  };
+  for (const auto& [headers, status] : cases) {
+    SCOPED_TRACE(headers);
+    LoopbackSocket connection;
+    ASSERT_TRUE(connection.connectTo(server.port()));
+    const auto response =
+        connection.exchange("GET / HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 " + std::to_string(status) + " "))
+        << response.substr(0, response.find('\r'));
+  }
+}
 
 // A browser keeps idle connections open for seconds; they must not hold the server up.
-TEST_P(StopSignal, EndsTheServerWithStatusZeroDespiteAnOpenConnection) {
-  LoopbackSocket idle;
-  ASSERT_TRUE(idle.connectTo(server.port()));
-  const auto served = client().Get("/");
-  ASSERT_TRUE(served);
-  ASSERT_EQ(served->status, 200);
-  server.process().sendSignal(GetParam());
-  const auto ending = server.process().waitForEnd(3s);
-  ASSERT_TRUE(ending) << "still running 3 s after the signal";
-  EXPECT_EQ(ending->exitCode, 0);
+TEST(ServerStop, SignalEndsTheServerWithStatusZeroDespiteAnOpenConnection) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sigabbrev_np(signal));
+    ServerProcess server;
+    ASSERT_NE(server.port(), 0) << server.process().standardError();
+    const auto readiness = server.process().standardOutput();
+    LoopbackSocket idle;
+    ASSERT_TRUE(idle.connectTo(server.port()));
+    httplib::Client http("127.0.0.1", server.port());
+    ASSERT_TRUE(http.Get("/"));
+    ASSERT_TRUE(http.Get("/missing"));
+    server.process().sendSignal(signal);
+    const auto ending = server.process().waitForEnd(3s);
+    ASSERT_TRUE(ending) << "still running 3 s after the signal";
+    EXPECT_EQ(ending->exitCode, 0);
+    EXPECT_EQ(server.process().standardOutput(), readiness);
+    EXPECT_EQ(server.process().standardError(), "");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
-
-struct BadArguments {
-  std::string name;
-  std::vector<std::string> arguments;
-  friend void PrintTo(const BadArguments& bad, std::ostream* out) { *out << bad.name; }
-};
-
-class BadCommandLine : public ::testing::TestWithParam<BadArguments> {};
-
-TEST_P(BadCommandLine, ExitsWithStatusTwoAndOneLineOnStandardError) {
-  std::vector<std::string> argv{TONVEX_SERVER};
-  argv.insert(argv.end(), GetParam().arguments.begin(), GetParam().arguments.end());
-  const auto run = runToEnd(argv, "");
-  EXPECT_EQ(run.ending.exitCode, 2);
-  EXPECT_EQ(run.output, "");
-  EXPECT_TRUE(isOneLine(run.error)) << run.error;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, BadCommandLine,
-    ::testing::Values(BadArguments{"UnknownOption", {"--no-browser", "--browser"}},
-                      BadArguments{"MissingNumber", {"--no-browser", "--port"}},
-                      BadArguments{"MalformedNumber", {"--port", "12ab"}},
-                      BadArguments{"OutOfRange", {"--port", "65536"}}),
-    [](const auto& info) { return info.param.name; });
 
 TEST(ServerPort, IsTheOneAskedFor) {
   std::uint16_t free = 0;
@@ -242,24 +171,24 @@ TEST(ServerPort, IsTheOneAskedFor) {
   EXPECT_EQ(server.port(), free) << server.process().standardError();
 }
 
-TEST(ServerPort, InUseEndsTheServerWithStatusOneAndOneLineOnStandardError) {
+TEST(ServerStart, FailsWithItsStatusAndOneLineOnStandardError) {
   LoopbackSocket occupant;
-  const auto port = occupant.listenOnAnyPort();
-  ASSERT_NE(port, 0);
-  const auto run = runToEnd({TONVEX_SERVER, "--no-browser", "--port", std::to_string(port)}, "");
-  EXPECT_EQ(run.ending.exitCode, 1);
-  EXPECT_EQ(run.output, "");
-  EXPECT_TRUE(isOneLine(run.error)) << run.error;
-}
-
-TEST(ServerPort, OfARunningServerIsNotSharedWithASecondOne) {
-  ServerProcess first;
-  ASSERT_NE(first.port(), 0);
-  const auto run =
-      runToEnd({TONVEX_SERVER, "--no-browser", "--port", std::to_string(first.port())}, "");
-  EXPECT_EQ(run.ending.exitCode, 1);
-  EXPECT_EQ(run.output, "");
-  EXPECT_TRUE(isOneLine(run.error)) << run.error;
+  const auto taken = std::to_string(occupant.listenOnAnyPort());
+  ServerProcess running;
+  ASSERT_NE(running.port(), 0);
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{"--no-browser", "--port", "12ab"}, 2},
+      {{"--no-browser", "--port", taken}, 1},
+      // Not even a server of its own may share the port.
+      {{"--no-browser", "--port", std::to_string(running.port())}, 1},
+  };
+  for (const auto& [arguments, status] : cases) {
+    SCOPED_TRACE(arguments.back());
+    const auto run = quav::testing::runToEnd(ServerProcess::commandLine(arguments), "");
+    EXPECT_EQ(run.ending.exitCode, status);
+    EXPECT_EQ(run.output, "");
+    EXPECT_TRUE(!run.error.empty() && run.error.find('\n') == run.error.size() - 1) << run.error;
+  }
 }
 
 }  // namespace
