@@ -1,17 +1,168 @@
+// The layer in this process against a private JACK server, inspected and patched by a plain
+// JACK client as any other application sees the graph.
 #include <CoreMIDI/CoreMIDI.h>
 #include <gtest/gtest.h>
+#include <jack/jack.h>
 #include <jack/metadata.h>
 #include <mach/mach_time.h>
+#include <stdlib.h>
+
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "JackServer.h"
-#include "LayerSession.h"
 #include "Metadata.h"
 
 namespace coremidi::testing {
 namespace {
+
+using namespace std::chrono_literals;
+using Packet = std::vector<Byte>;
+
+// Points this process's JACK clients at the server that `environment` names.
+void useServer(const std::vector<std::string>& environment) {
+  for (const auto& entry : environment) {
+    const auto equals = entry.find('=');
+    setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+  }
+}
+
+// Points this process's JACK clients at the server that `environment` names, and joins it.
+class PatchBay {
+ public:
+  explicit PatchBay(const std::vector<std::string>& environment)
+      : client_(
+            (useServer(environment), jack_client_open("patchbay", JackNoStartServer, nullptr))) {
+    if (client_ == nullptr) throw std::runtime_error("patch bay cannot reach the JACK server");
+  }
+  ~PatchBay() { jack_client_close(client_); }
+  PatchBay(const PatchBay&) = delete;
+  PatchBay& operator=(const PatchBay&) = delete;
+
+  jack_client_t* client() const { return client_; }
+
+  // Full names of the MIDI ports whose alias is `alias`, outputs or inputs.
+  std::vector<std::string> portsWithAlias(const std::string& alias, bool outputs) const {
+    std::vector<std::string> found;
+    const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                        outputs ? JackPortIsOutput : JackPortIsInput);
+    for (const char** at = names; at != nullptr && *at != nullptr; ++at) {
+      std::vector<char> first(jack_port_name_size()), second(jack_port_name_size());
+      char* aliases[2] = {first.data(), second.data()};
+      const int count = jack_port_get_aliases(jack_port_by_name(client_, *at), aliases);
+      for (int index = 0; index < count; ++index) {
+        if (alias == aliases[index]) found.emplace_back(*at);
+      }
+    }
+    jack_free(names);
+    return found;
+  }
+
+  std::string onlyPortWithAlias(const std::string& alias, bool outputs) const {
+    const auto found = portsWithAlias(alias, outputs);
+    if (found.size() != 1) throw std::runtime_error("not exactly one port named " + alias);
+    return found.front();
+  }
+
+  jack_uuid_t uuid(const std::string& port) const {
+    jack_port_t* handle = jack_port_by_name(client_, port.c_str());
+    return handle == nullptr ? 0 : jack_port_uuid(handle);
+  }
+
+  std::optional<std::string> property(jack_uuid_t subject, const char* key) const {
+    char* value = nullptr;
+    char* type = nullptr;
+    if (subject == 0 || jack_get_property(subject, key, &value, &type) != 0) return std::nullopt;
+    std::string text = value;
+    jack_free(value);
+    jack_free(type);
+    return text;
+  }
+  std::optional<std::string> property(const std::string& port, const char* key) const {
+    return property(uuid(port), key);
+  }
+
+  bool exists(const std::string& port) const {
+    return jack_port_by_name(client_, port.c_str()) != nullptr;
+  }
+  bool connect(const std::string& from, const std::string& to) {
+    return jack_connect(client_, from.c_str(), to.c_str()) == 0;
+  }
+
+ private:
+  jack_client_t* client_;
+};
+
+// A destination's read procedure that keeps every packet list and the packets' time stamps.
+class Receiver {
+ public:
+  static void read(const MIDIPacketList* list, void* self, void*) {
+    auto& receiver = *static_cast<Receiver*>(self);
+    std::lock_guard lock(receiver.mutex_);
+    auto& packets = receiver.lists_.emplace_back();
+    const MIDIPacket* packet = &list->packet[0];
+    for (UInt32 index = 0; index < list->numPackets; ++index) {
+      const Byte* data = packet->data;
+      packets.emplace_back(data, data + packet->length);
+      receiver.timeStamps_.push_back(packet->timeStamp);
+      packet = MIDIPacketNext(packet);
+    }
+    receiver.arrived_.notify_all();
+  }
+
+  bool waitForPackets(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, 20s, [&] { return timeStamps_.size() >= count; });
+  }
+  std::vector<std::vector<Packet>> lists() const {
+    std::lock_guard lock(mutex_);
+    return lists_;
+  }
+  std::vector<Packet> packets() const {
+    std::vector<Packet> all;
+    for (const auto& list : lists()) all.insert(all.end(), list.begin(), list.end());
+    return all;
+  }
+  std::vector<MIDITimeStamp> timeStamps() const {
+    std::lock_guard lock(mutex_);
+    return timeStamps_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<std::vector<Packet>> lists_;
+  std::vector<MIDITimeStamp> timeStamps_;
+};
+
+// Sends the packets from a source as one packet list.
+OSStatus send(MIDIEndpointRef source, const std::vector<Packet>& packets) {
+  std::size_t bytes = sizeof(MIDIPacketList);
+  for (const auto& packet : packets) bytes += sizeof(MIDIPacket) + packet.size();
+  std::vector<std::uint64_t> storage(bytes / 8 + 1);
+  auto* list = reinterpret_cast<MIDIPacketList*>(storage.data());
+  MIDIPacket* at = MIDIPacketListInit(list);
+  for (const auto& packet : packets) {
+    at = MIDIPacketListAdd(list, bytes, at, 0, packet.size(), packet.data());
+    if (at == nullptr) throw std::logic_error("packet list too small");
+  }
+  return MIDIReceived(source, list);
+}
+
+// A SysEx message of `length` bytes whose body encodes `seed`.
+Packet sysEx(std::size_t length, unsigned seed) {
+  Packet message(length);
+  message.front() = 0xF0;
+  for (std::size_t index = 1; index + 1 < length; ++index) {
+    message[index] = static_cast<Byte>((seed * 31 + index * 7) & 0x7F);
+  }
+  message.back() = 0xF7;
+  return message;
+}
 
 CFStringRef text(const std::string& string) {
   return reinterpret_cast<CFStringRef>(string.c_str());
@@ -34,10 +185,10 @@ class LayerTest : public ::testing::Test {
     if (sender != 0) MIDIClientDispose(sender);
   }
 
-  PrivateServer server;
-  PatchBay bay;
-  const std::string senderName = uniqueClientName();
-  const std::string receiverName = uniqueClientName();
+  quav::testing::JackServer server;
+  PatchBay bay{server.environment()};
+  const std::string senderName = quav::testing::uniqueName("layer");
+  const std::string receiverName = quav::testing::uniqueName("layer");
   MIDIClientRef sender = 0;
   MIDIClientRef receiving = 0;
   MIDIEndpointRef source = 0;
@@ -164,7 +315,7 @@ TEST_F(LayerTest, EndpointsShowTheirNameUniqueIDAndManufacturerInTheGraph) {
   const jack_uuid_t subject = bay.uuid(port);
   ASSERT_EQ(MIDIEndpointDispose(source), noErr);
   EXPECT_FALSE(bay.exists(port));
-  EXPECT_FALSE(bay.hasProperty(subject, metadata::kUniqueID));
+  EXPECT_FALSE(bay.property(subject, metadata::kUniqueID));
 }
 
 TEST_F(LayerTest, UniqueIDHeldByAnotherEndpointIsRefused) {
@@ -214,6 +365,29 @@ TEST_F(LayerTest, WrongReferencesAreStatusCodes) {
   ASSERT_EQ(MIDIEndpointDispose(source), noErr);
   EXPECT_EQ(MIDIEndpointDispose(source), kMIDIObjectNotFound);
   EXPECT_EQ(send(source, {{0xF8}}), kMIDIObjectNotFound);
+}
+
+// The server removes the ports of a client that vanished, but not their metadata, and in
+// synchronous mode it first waits for the vanished client's cycle. The layer closes what is
+// left when the process ends.
+TEST(ExitTest, ClientsLeftOpenAreClosedWhenTheProcessEnds) {
+  quav::testing::JackServer server;
+  quav::testing::ChildProcess program({EXIT_WITHOUT_DISPOSING_PATH}, server.environment());
+  ASSERT_TRUE(program.waitForOutput("ready\n"));
+  PatchBay bay(server.environment());
+  const std::string port = bay.onlyPortWithAlias("Layer Exit", true);
+  const jack_uuid_t subject = bay.uuid(port);
+  // jackd keeps metadata in one store per user and deletes it when any server exits.
+  if (bay.property(port, JACK_METADATA_PRETTY_NAME) != "Layer Exit") {
+    GTEST_SKIP() << "another JACK server of this user reset the metadata store";
+  }
+
+  program.closeInput();
+  const auto ending = program.waitForEnd();
+  ASSERT_TRUE(ending);
+  EXPECT_EQ(ending->exitCode, 0);
+  EXPECT_FALSE(bay.exists(port));
+  EXPECT_FALSE(bay.property(subject, JACK_METADATA_PRETTY_NAME));
 }
 
 }  // namespace
