@@ -12,12 +12,6 @@ namespace {
 
 using Arguments = std::vector<std::string_view>;
 
-std::string shown(const Arguments& arguments) {
-  std::string text = "arguments:";
-  for (const auto argument : arguments) text += " '" + std::string(argument) + "'";
-  return text;
-}
-
 TEST(LabCommandLine, AcceptedOptionsGiveThePort) {
   const std::vector<std::pair<Arguments, std::uint16_t>> cases = {
       {{}, 0},
@@ -29,7 +23,7 @@ TEST(LabCommandLine, AcceptedOptionsGiveThePort) {
       {{"--port", "00443"}, 443},
   };
   for (const auto& [arguments, port] : cases) {
-    SCOPED_TRACE(shown(arguments));
+    SCOPED_TRACE(::testing::PrintToString(arguments));
     const auto parsed = parseCommandLine(arguments);
     ASSERT_TRUE(std::holds_alternative<ServerOptions>(parsed))
         << std::get<UsageError>(parsed).message;
@@ -55,7 +49,7 @@ TEST(LabCommandLine, RefusedOptionsAreNamedOnOneLine) {
       {{"--no-browser", "--no-browser"}, "more than once"},
   };
   for (const auto& [arguments, messagePart] : cases) {
-    SCOPED_TRACE(shown(arguments));
+    SCOPED_TRACE(::testing::PrintToString(arguments));
     const auto parsed = parseCommandLine(arguments);
     ASSERT_TRUE(std::holds_alternative<UsageError>(parsed));
     const auto& message = std::get<UsageError>(parsed).message;
@@ -64,11 +58,8 @@ TEST(LabCommandLine, RefusedOptionsAreNamedOnOneLine) {
   }
 }
 
-TEST(LabAddress, IsTheLoopbackAddressWithThePortAndARootPath) {
+TEST(LabAddress, OnlyTheExactLoopbackAddressAndPortIsTheAnnouncedHost) {
   EXPECT_EQ(labAddress(65535), "http://127.0.0.1:65535/");
-}
-
-TEST(LabAddress, OnlyTheExactLoopbackAddressAndPortIsAnnouncedHost) {
   EXPECT_TRUE(isAnnouncedHost("127.0.0.1:8080", 8080));
   for (const std::string_view host :
        {"localhost:8080", "rebound.example:8080", "127.0.0.1", "127.0.0.1:8081", "127.0.0.1:80800",

@@ -1,0 +1,127 @@
+"""tonvex-server as a process: its readiness line, pages, Host check, stop and failed starts; and
+the lab page in headless Chromium."""
+
+import base64
+import http.client
+import re
+import signal
+import socket
+
+import pytest
+
+from quav_testing import Process, run, wait_until
+
+READINESS = re.compile(r"QUAV Tonvex is ready: http://127\.0\.0\.1:([1-9][0-9]{0,4})/\n")
+
+
+class Server(Process):
+    """The server, started and announced: its readiness line is all it has written."""
+
+    def __init__(self, bin_dir, *arguments):
+        self.argv = [bin_dir.parent / "share/quav-lab/backend/tonvex-server", "--no-browser"]
+        super().__init__([*self.argv, *(arguments or ["--port", "0"])])
+        wait_until(lambda: "\n" in self.output or self.error)
+        self.port = int(READINESS.fullmatch(self.output)[1])
+
+    def get(self, path, method="GET"):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        connection.request(method, path)
+        response = connection.getresponse()
+        return response.status, response.headers, response.read()
+
+
+@pytest.fixture
+def server(bin_dir):
+    with Server(bin_dir) as started:
+        yield started
+
+
+def test_serves_get_and_head_for_its_two_pages_and_nothing_else(server):
+    for path, contents in [
+            ("/", ["Find the key. Keep your audio local.", 'id="key"']),
+            ("/?from=launcher", ['id="key-message"']),
+            ("/CONNECT.html", ["&ldquo;QUAV Pro Tools Test&rdquo;", "&ldquo;QUAV Tonvex&rdquo;",
+                               "jack_connect", "pw-jack"])]:
+        status, headers, body = server.get(path)
+        assert (status, headers["Content-Type"]) == (200, "text/html; charset=utf-8")
+        assert body.startswith(b"<!DOCTYPE html>") and all(c.encode() in body for c in contents)
+        # Nothing on the pages may reach anywhere, so the key in the fragment stays in the page.
+        policy = dict(d.strip().split(" ", 1) for d in headers["Content-Security-Policy"].split(";"))
+        assert policy["default-src"] == policy["frame-ancestors"] == "'none'"
+        assert set(policy.values()) <= {"'none'", "'unsafe-inline'"}, policy
+        status, headers, head_body = server.get(path, "HEAD")
+        assert (status, head_body, headers["Content-Length"]) == (200, b"", str(len(body)))
+    for path in ["/index.html", "/lab.html", "/connect.html", "/CONNECTxhtml", "/CONNECT.html/",
+                 "/CONNECT.htm", "//CONNECT.html", "/pages/CONNECT.html", "/../../etc/passwd",
+                 "/favicon.ico"]:
+        assert server.get(path)[0] == 404, path
+    assert server.get("/", "POST")[0] == 404
+
+
+def test_answers_only_requests_for_the_announced_host(server):
+    announced = f"Host: 127.0.0.1:{server.port}\r\n"
+    for headers, status in [(announced, 200), (f"Host: localhost:{server.port}\r\n", 403),
+                            ("", 403), (announced + "Host: rebound.example\r\n", 403)]:
+        with socket.create_connection(("127.0.0.1", server.port), timeout=10) as connection:
+            connection.sendall(f"GET / HTTP/1.1\r\n{headers}Connection: close\r\n\r\n".encode())
+            assert connection.recv(12) == f"HTTP/1.1 {status}".encode(), headers
+
+
+# A browser keeps idle connections open for seconds; they must not hold the server up.
+@pytest.mark.parametrize("number", [signal.SIGINT, signal.SIGTERM], ids=["SIGINT", "SIGTERM"])
+def test_a_signal_ends_the_server_at_once_despite_an_open_connection(server, number):
+    readiness = server.output
+    with socket.create_connection(("127.0.0.1", server.port)):
+        assert server.get("/")[0] == 200 and server.get("/missing")[0] == 404
+        server.send_signal(number)
+        assert server.finish(3) == 0
+    assert (server.output, server.error) == (readiness, "")
+
+
+def test_the_port_asked_for_is_the_one_announced(bin_dir):
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        free = probe.getsockname()[1]
+    with Server(bin_dir, "--port", str(free)) as server:
+        assert server.port == free
+
+
+def test_a_failed_start_says_why_in_one_line_and_announces_nothing(server):
+    with socket.socket() as occupant:
+        occupant.bind(("127.0.0.1", 0))
+        occupant.listen()
+        # Not even a server of its own may share the port.
+        for port, expected in [("12ab", 2), (occupant.getsockname()[1], 1), (server.port, 1)]:
+            status, out, err = run([*server.argv, "--port", str(port)])
+            assert (status, out) == (expected, "") and err.count("\n") == 1, err
+            assert err.endswith("\n"), err
+
+
+def key(text):
+    return "#quav-key=" + base64.urlsafe_b64encode(text).rstrip(b"=").decode()
+
+
+def test_the_lab_page_shows_the_key_of_the_fragment_or_says_why_not(server, tmp_path):
+    unreadable = "no readable QUAV key"
+    # The second as an editor may save it: a byte order mark, line breaks, another order, 1.0.
+    for fragment, shown, message in [
+            ("", "", "Open a .quavkey file"), ("#top", "", "Open a .quavkey file"),
+            (key(b'{"format":"quav-key","version":1,"key":"C#","scale":"minor"}'), "C# minor",
+             "From your"),
+            (key(b'\xef\xbb\xbf{\n "scale": "major",\n "key": "Eb",\n "version": 1.0,\n'
+                 b' "format": "quav-key"\n}\n'), "Eb major", "From your"),
+            ("#quav-key=e30=", "", unreadable), (key(b'{"key":"\xff\xfe"}'), "", unreadable),
+            (key(b"format=quav-key"), "", unreadable),
+            (key(b'{"format":"quav-key","version":1,"key":"Db","scale":"minor"}'), "", unreadable),
+            (key(b'{"format":"quav-key","version":true,"key":"D","scale":"major"}'), "",
+             unreadable),
+            (key(b'{"format":"quav-key","version":1,"key":"D","scale":"major","audio":"x"}'), "",
+             unreadable)]:
+        status, page, err = run(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             f"--user-data-dir={tmp_path}", "--virtual-time-budget=2000", "--dump-dom",
+             f"http://127.0.0.1:{server.port}/{fragment}"], timeout=60)
+        assert status == 0, err
+        assert re.search(r'id="key"[^>]*>([^<]*)<', page)[1] == shown, fragment
+        assert message in re.search(r'id="key-message"[^>]*>([^<]*)<', page)[1], fragment
