@@ -48,11 +48,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::buildMenuAndWindow() {
   application_.setMainMenu(mainMenu());
 
-  window = application_.makeWindow({0, 0, 480, 270}, toolkit::kWindowStyleTitled |
-                                                         toolkit::kWindowStyleClosable |
-                                                         toolkit::kWindowStyleMiniaturizable);
-  window->setTitle("QUAV Lab");
-  window->center();
+  window_ = application_.makeWindow({0, 0, 480, 270},
+                                    {.titled = true, .closable = true, .miniaturizable = true});
+  window_->setTitle("QUAV Lab");
 
   auto headline = application_.makeLabel("Find the key. Keep your audio local.");
   headline->setFont(toolkit::Font::boldSystemFont(20));
@@ -60,11 +58,11 @@ void AppDelegate::buildMenuAndWindow() {
       "Analyze beats without installing Python or opening Terminal or Codex. DAW connections "
       "are optional and start when you press Find in QUAV Lab.");
   auto statusLine = application_.makeWrappingLabel(kStartingText);
-  status = statusLine.get();
+  status_ = statusLine.get();
   auto open = application_.makeButton(
       "Open QUAV Lab", weakly(weak_from_this(), [](AppDelegate& self) { self.openLab(); }));
-  openButton = open.get();
-  openButton->setEnabled(false);
+  openButton_ = open.get();
+  openButton_->setEnabled(false);
   auto guide = application_.makeButton(
       "Setup & optional DAW connections",
       weakly(weak_from_this(), [](AppDelegate& self) { self.openGuide(); }));
@@ -75,75 +73,70 @@ void AppDelegate::buildMenuAndWindow() {
   views.push_back(std::move(statusLine));
   views.push_back(std::move(open));
   views.push_back(std::move(guide));
-  auto stack = application_.makeStackView(std::move(views));
-  stack->setOrientation(toolkit::Orientation::kVertical);
-  stack->setAlignment(toolkit::Alignment::kLeading);
-  stack->setSpacing(18);
-  stack->setFrame({28, 25, 424, 220});
-  window->addSubview(std::move(stack));
+  window_->addSubview(application_.makeStackView(std::move(views), 18, {28, 25, 424, 220}));
 
-  window->makeKeyAndOrderFront();
+  window_->makeKeyAndOrderFront();
   application_.activateIgnoringOtherApps();
 }
 
 void AppDelegate::startServer() {
-  child = application_.makeChildProcess();
-  child->setExecutable(application_.resourceDirectory() / "backend" / "tonvex-server");
-  child->setArguments({"--no-browser", "--port", "0"});
+  child_ = application_.makeChildProcess();
+  child_->setExecutable(application_.resourceDirectory() / "backend" / "tonvex-server");
+  child_->setArguments({"--no-browser", "--port", "0"});
 
   // The toolkit may call these on a background thread: they only hand work to the main queue.
   toolkit::Application& application = application_;
   const std::weak_ptr<AppDelegate> delegate = weak_from_this();
-  child->setStandardOutputHandler([&application, delegate](std::string chunk) {
+  child_->setStandardOutputHandler([&application, delegate](std::string chunk) {
     application.postToMainQueue(
         weakly(delegate, [chunk = std::move(chunk)](AppDelegate& self) { self.receive(chunk); }));
   });
-  child->setStandardErrorToNullDevice();
-  child->setTerminationHandler([&application, delegate] {
+  child_->setStandardErrorToNullDevice();
+  child_->setTerminationHandler([&application, delegate] {
     application.postToMainQueue(weakly(delegate, [](AppDelegate& self) {
-      self.status->setStringValue(kStoppedText);
-      self.openButton->setEnabled(false);
+      self.status_->setStringValue(kStoppedText);
+      self.openButton_->setEnabled(false);
     }));
   });
 
-  if (const auto error = child->launch()) {
-    status->setStringValue(kLaunchFailedText + error->localizedDescription);
+  if (const auto error = child_->launch()) {
+    status_->setStringValue(kLaunchFailedText + error->localizedDescription);
   }
 }
 
 void AppDelegate::receive(const std::string& chunk) {
-  if (!appendWithinCap(output, chunk)) return;
+  if (!appendWithinCap(output_, chunk)) return;
   // Decoded whole each time, so a character split between chunks is read once complete.
-  const std::string text = decodeUtf8(output);
+  const std::string text = decodeUtf8(output_);
   for (const std::string_view piece : splitLines(text)) {
     auto labAddress = announcedLabAddress(piece);
-    if (!labAddress || localURL) continue;  // the first accepted address stays for good
+    if (!labAddress || localURL_) continue;  // the first accepted address stays for good
     becomeReady(std::move(*labAddress));
   }
 }
 
 void AppDelegate::becomeReady(boost::urls::url labAddress) {
-  localURL = std::move(labAddress);
-  status->setStringValue(kReadyText);
-  openButton->setEnabled(true);
+  localURL_ = std::move(labAddress);
+  status_->setStringValue(kReadyText);
+  openButton_->setEnabled(true);
   openLab();
 }
 
 void AppDelegate::openLab() {
-  if (!localURL) return;
-  if (!pendingKey) {
-    application_.openURL(std::string(localURL->buffer()));
+  if (!localURL_) return;
+  if (!pendingKey_) {
+    application_.openURL(std::string(localURL_->buffer()));
     return;
   }
-  const std::string address = keyAddress(*localURL, *pendingKey);
+  const std::string address = keyAddress(*localURL_, *pendingKey_);
   // The key goes out once, whether or not the browser takes the address.
-  pendingKey.reset();
+  pendingKey_.reset();
   application_.openURL(address);
 }
 
 void AppDelegate::openGuide() {
-  if (!localURL) return;
-  application_.openURL(guideAddress(*localURL));
+  if (!localURL_) return;
+  application_.openURL(guideAddress(*localURL_));
 }
 
 void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {
@@ -157,8 +150,8 @@ void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {
     application_.runModalAlert(kRejectionAlert);
     return;
   }
-  pendingKey = std::move(*key);
-  if (localURL) openLab();
+  pendingKey_ = std::move(*key);
+  if (localURL_) openLab();
 }
 
 bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
@@ -167,32 +160,13 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
 
 void AppDelegate::applicationWillTerminate() {
   // The server is asked to stop; the launcher does not wait for it.
-  if (child && child->isRunning()) child->interrupt();
+  if (child_ && child_->isRunning()) child_->interrupt();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/) {
-  if (window) window->makeKeyAndOrderFront();
+  if (window_) window_->makeKeyAndOrderFront();
   openLab();
   return true;
 }
 
 }  // namespace quav
-
-namespace {
-
-// The application refers to its delegate without owning it; this is the owner.
-std::shared_ptr<quav::AppDelegate> delegate;
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  quav::toolkit::Application& application = quav::toolkit::sharedApplication();
-  delegate = std::make_shared<quav::AppDelegate>(application);
-  application.setDelegate(delegate.get());
-  const int result = application.run(argc, argv);
-  // The window and the server process are the toolkit's objects: let them go while the
-  // application that made them still exists.
-  application.setDelegate(nullptr);
-  delegate.reset();
-  return result;
-}

@@ -24,30 +24,28 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
 
   void applicationDidFinishLaunching() override;
   void applicationOpenURLs(const std::vector<std::string>& urls) override;
-  // Opens the lab page, carrying a pending key once; nothing while the lab address is unknown.
-  void openLab();
-  // Opens the connection guide next to the lab page; nothing while the lab address is unknown.
-  void openGuide();
   bool applicationShouldTerminateAfterLastWindowClosed() override;
   void applicationWillTerminate() override;
   bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
-
-  // All of the launcher's state, read and written on the main thread only. Public so that
-  // tests can observe it; nothing outside this class changes it.
-  std::unique_ptr<toolkit::Window> window;
-  std::unique_ptr<toolkit::ChildProcess> child;
-  std::optional<boost::urls::url> localURL;  // the lab address, set once, never cleared
-  toolkit::Label* status = nullptr;          // owned by the window's view tree
-  toolkit::Button* openButton = nullptr;     // owned by the window's view tree
-  std::string output;                        // the server's standard output so far
-  std::optional<std::string> pendingKey;     // a key file's bytes waiting for the lab
 
  private:
   void buildMenuAndWindow();
   void startServer();
   void receive(const std::string& chunk);
   void becomeReady(boost::urls::url labAddress);
+  // Opens the lab page, carrying a pending key once; nothing while the lab address is unknown.
+  void openLab();
+  // Opens the connection guide next to the lab page; nothing while the lab address is unknown.
+  void openGuide();
 
+  // All of the launcher's state, read and written on the main thread only.
+  std::unique_ptr<toolkit::Window> window_;
+  std::unique_ptr<toolkit::ChildProcess> child_;
+  std::optional<boost::urls::url> localURL_;  // the lab address, set once, never cleared
+  toolkit::Label* status_ = nullptr;          // owned by the window's view tree
+  toolkit::Button* openButton_ = nullptr;     // owned by the window's view tree
+  std::string output_;                        // the server's standard output so far
+  std::optional<std::string> pendingKey_;     // a key file's bytes waiting for the lab
   toolkit::Application& application_;
 };
 

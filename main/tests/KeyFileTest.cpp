@@ -3,26 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-
-#include "ChildProcess.h"
+#include "FakeToolkit.h"
 
 namespace quav {
 namespace {
 
-// A key file's JSON text, built from the text of each member's value.
-struct Members {
-  std::string format = R"("quav-key")";
-  std::string version = "1";
-  std::string key = R"("C")";
-  std::string scale = R"("major")";
-  std::string text() const {
-    return R"({"format":)" + format + R"(,"version":)" + version + R"(,"key":)" + key +
-           R"(,"scale":)" + scale + "}";
-  }
-};
+const std::string kValidKey = R"({"format":"quav-key","version":1,"key":"C","scale":"major"})";
 
-const std::string kValidKey = Members{}.text();
+// The valid key file's text with one member's value text replaced.
+std::string with(const std::string& member, const std::string& value) {
+  std::string text = kValidKey;
+  const auto start = text.find(':', text.find('"' + member + '"')) + 1;
+  return text.replace(start, text.find_first_of(",}", start) - start, value);
+}
 
 std::string utf16le(std::string_view ascii) {
   std::string text;
@@ -57,99 +50,63 @@ TEST(KeyFileExtension, IsQuavkeyInAnyLetterCase) {
   }
 }
 
-TEST(KeyFileContent, IsCheckedStrictly) {
-  for (const std::string& accepted : {
-           kValidKey,
-           std::string("\n {\r\n\t\"scale\" : \"minor\",\n \"key\": \"Bb\" , \"version\":1,"
-                       "\"format\":\"quav-key\"  }\n\n"),
-           Members{.version = "1.0"}.text(), Members{.version = "1e0"}.text(),
-           Members{.key = R"("C#")"}.text(), Members{.key = R"("Eb")"}.text(),
-           Members{.key = R"("\u0046#")"}.text(),
-           "\xEF\xBB\xBF" + kValidKey,  // a UTF-8 byte order mark is ignored, as JSON allows
-       }) {
-    EXPECT_TRUE(isKeyFileContent(accepted)) << accepted;
-  }
-  for (const std::string& rejected : {
-           std::string(),
-           "[" + kValidKey + "]",
-           std::string("1"),
-           std::string(R"("quav-key")"),
-           kValidKey + kValidKey,
-           std::string(R"({"format":"quav-key","version":1,"key":"C","scale":"major","tempo":1})"),
-           std::string(R"({"format":"quav-key","version":1,"key":"C"})"),
-           std::string(R"({"Format":"quav-key","version":1,"key":"C","scale":"major"})"),
-           std::string(
-               R"({"format":"quav-key","version":1,"key":"C","scale":"major","scale":"major"})"),
-           Members{.format = R"("QUAV-KEY")"}.text(),
-           Members{.format = "1"}.text(),
-           Members{.version = "true"}.text(),
-           Members{.version = R"("1")"}.text(),
-           Members{.version = "2"}.text(),
-           Members{.version = "1.5"}.text(),
-           Members{.version = "null"}.text(),
-           Members{.version = "01"}.text(),
-           Members{.key = R"("Db")"}.text(),
-           Members{.key = R"("A#")"}.text(),
-           Members{.key = R"("c")"}.text(),
-           Members{.key = R"("C ")"}.text(),
-           Members{.key = "0"}.text(),
-           Members{.key = "\"C\xFF\""}.text(),
-           Members{.scale = R"("Major")"}.text(),
-           Members{.scale = R"("MINOR")"}.text(),
-           "/* exported */" + kValidKey,
-           std::string(R"({"format":"quav-key","version":1,"key":"C","scale":"major",})"),
-           std::string(R"({'format':'quav-key','version':1,'key':'C','scale':'major'})"),
-           utf16le(kValidKey),
-           kValidKey + std::string(1, '\0'),
-       }) {
-    EXPECT_FALSE(isKeyFileContent(rejected)) << ::testing::PrintToString(rejected);
+TEST(KeyFileContent, TakesOnlyTheListedValues) {
+  const struct {
+    std::string member;
+    std::vector<std::string> accepted, rejected;
+  } cases[] = {{"format", {R"("quav-key")"}, {R"("QUAV-KEY")", "1"}},
+               {"version", {"1", "1.0", "1e0"}, {"true", R"("1")", "2", "1.5", "null", "01"}},
+               {"key",
+                {R"("C#")", R"("Eb")", R"("\u0046#")"},
+                {R"("Db")", R"("A#")", R"("c")", R"("C ")", "0", "\"C\xFF\""}},
+               {"scale", {R"("minor")"}, {R"("Major")", R"("MINOR")"}}};
+  for (const auto& [member, accepted, rejected] : cases) {
+    for (const auto& value : accepted) EXPECT_TRUE(isKeyFileContent(with(member, value))) << value;
+    for (const auto& value : rejected) EXPECT_FALSE(isKeyFileContent(with(member, value))) << value;
   }
 }
 
-class KeyFileReadingTest : public ::testing::Test {
- protected:
-  std::filesystem::path pathOf(const std::string& name) const {
-    return std::filesystem::path(directory_.path()) / name;
+TEST(KeyFileContent, IsStrictJsonOfOneObjectWithExactlyTheFourMembers) {
+  EXPECT_TRUE(isKeyFileContent("\xEF\xBB\xBF" + kValidKey));  // a byte order mark, as JSON allows
+  EXPECT_TRUE(
+      isKeyFileContent("\n {\r\n\t\"scale\" : \"minor\",\n \"key\": \"Bb\" , \"version\":1, "
+                       "\"format\":\"quav-key\"}"));
+  const std::string head = R"({"format":"quav-key","version":1,"key":"C")";
+  for (const auto& text : std::vector<std::string>{
+           "", "1", R"("quav-key")", "[" + kValidKey + "]", kValidKey + kValidKey, head + "}",
+           head + R"(,"scale":"major","tempo":1})", head + R"(,"scale":"major","scale":"major"})",
+           head + R"(,"scale":"major",})", "/* exported */" + kValidKey, utf16le(kValidKey),
+           R"({"Format":"quav-key","version":1,"key":"C","scale":"major"})",
+           R"({'format':'quav-key','version':1,'key':'C','scale':'major'})",
+           kValidKey + std::string(1, '\0')}) {
+    EXPECT_FALSE(isKeyFileContent(text)) << ::testing::PrintToString(text);
   }
-  std::filesystem::path write(const std::string& name, const std::string& bytes) {
-    std::ofstream(pathOf(name), std::ios::binary) << bytes;
-    return pathOf(name);
-  }
-
- private:
-  testing::TemporaryDirectory directory_;
-};
+}
 
 std::string paddedTo(std::size_t size) {
   return kValidKey + std::string(size - kValidKey.size(), ' ');
 }
 
-TEST_F(KeyFileReadingTest, TakesTheBytesExactlyAsStoredUpToTheLimit) {
-  const std::string bytes = paddedTo(kKeyFileSizeLimit);
-  EXPECT_EQ(readKeyFile(write("limit.quavkey", bytes)), bytes);
-  EXPECT_EQ(readKeyFile(write("over.quavkey", paddedTo(kKeyFileSizeLimit + 1))), std::nullopt);
-}
-
-TEST_F(KeyFileReadingTest, RejectsWhatIsNoRegularFileWithoutBlocking) {
-  EXPECT_EQ(readKeyFile(pathOf("missing.quavkey")), std::nullopt);
-
-  std::filesystem::create_directory(pathOf("directory.quavkey"));
-  EXPECT_EQ(readKeyFile(pathOf("directory.quavkey")), std::nullopt);
-
+TEST(ReadKeyFile, TakesRegularFilesWithinTheLimitExactlyAsStored) {
+  fake::ScratchDirectory files;
+  const std::string atLimit = paddedTo(kKeyFileSizeLimit);
+  std::filesystem::create_directory(files / "directory.quavkey");
   // Opening a FIFO for reading waits for a writer; reading /dev/zero never ends.
-  ASSERT_EQ(mkfifo(pathOf("fifo.quavkey").c_str(), 0600), 0);
-  EXPECT_EQ(readKeyFile(pathOf("fifo.quavkey")), std::nullopt);
-  std::filesystem::create_symlink("/dev/zero", pathOf("zero.quavkey"));
-  EXPECT_EQ(readKeyFile(pathOf("zero.quavkey")), std::nullopt);
-}
-
-TEST_F(KeyFileReadingTest, FollowsSymbolicLinksToTheFileRead) {
-  std::filesystem::create_symlink(write("target.json", kValidKey), pathOf("link.quavkey"));
-  EXPECT_EQ(readKeyFile(pathOf("link.quavkey")), kValidKey);
-
-  std::filesystem::create_symlink(write("large.json", paddedTo(kKeyFileSizeLimit + 1)),
-                                  pathOf("large-link.quavkey"));
-  EXPECT_EQ(readKeyFile(pathOf("large-link.quavkey")), std::nullopt);
+  ASSERT_EQ(mkfifo((files / "fifo.quavkey").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", files / "zero.quavkey");
+  std::filesystem::create_symlink(files.write("a.json", kValidKey), files / "link.quavkey");
+  std::filesystem::create_symlink(files.write("b.json", paddedTo(kKeyFileSizeLimit + 1)),
+                                  files / "large-link.quavkey");
+  const std::pair<std::filesystem::path, std::optional<std::string>> cases[] = {
+      {files.write("limit.quavkey", atLimit), atLimit},
+      {files.write("over.quavkey", paddedTo(kKeyFileSizeLimit + 1)), std::nullopt},
+      {files / "missing.quavkey", std::nullopt},
+      {files / "directory.quavkey", std::nullopt},
+      {files / "fifo.quavkey", std::nullopt},
+      {files / "zero.quavkey", std::nullopt},
+      {files / "link.quavkey", kValidKey},
+      {files / "large-link.quavkey", std::nullopt}};
+  for (const auto& [path, bytes] : cases) EXPECT_EQ(readKeyFile(path), bytes) << path;
 }
 
 }  // namespace

@@ -26,11 +26,13 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
-// Style mask bits of a window, with AppKit's values.
-enum WindowStyle : unsigned {
-  kWindowStyleTitled = 1,
-  kWindowStyleClosable = 2,
-  kWindowStyleMiniaturizable = 4,
+// The controls a window's frame offers. A window is never resizable: its content has the size
+// the launcher gives it.
+struct WindowStyle {
+  bool titled = false;  // a title bar, which also carries the other controls
+  bool closable = false;
+  bool miniaturizable = false;
+  bool operator==(const WindowStyle&) const = default;
 };
 
 struct Font {
@@ -39,9 +41,6 @@ struct Font {
   static Font boldSystemFont(double size) { return Font{size, true}; }
   bool operator==(const Font&) const = default;
 };
-
-enum class Orientation { kHorizontal = 0, kVertical = 1 };
-enum class Alignment { kLeading = 5 };
 
 // A view lives in the window's view tree, which owns it; the launcher keeps plain pointers
 // to the views it changes later.
@@ -61,20 +60,10 @@ class Button : public View {
   virtual void setEnabled(bool enabled) = 0;
 };
 
-class StackView : public View {
- public:
-  virtual void setOrientation(Orientation orientation) = 0;
-  virtual void setAlignment(Alignment alignment) = 0;
-  virtual void setSpacing(double spacing) = 0;
-  // In the content view's coordinates, origin at the bottom left as in AppKit.
-  virtual void setFrame(const Rect& frame) = 0;
-};
-
 class Window {
  public:
   virtual ~Window() = default;
   virtual void setTitle(const std::string& title) = 0;
-  virtual void center() = 0;
   // Adds a view to the window's content view, which takes ownership of it.
   virtual void addSubview(std::unique_ptr<View> view) = 0;
   virtual void makeKeyAndOrderFront() = 0;
@@ -155,12 +144,16 @@ class Application {
   virtual void setMainMenu(const Menu& menu) = 0;
   virtual void activateIgnoringOtherApps() = 0;
 
-  virtual std::unique_ptr<Window> makeWindow(const Rect& contentRect, unsigned styleMask) = 0;
+  // A new window is placed in the middle of the screen, ordered out until it is brought front.
+  virtual std::unique_ptr<Window> makeWindow(const Rect& contentRect, WindowStyle style) = 0;
   virtual std::unique_ptr<Label> makeLabel(const std::string& text) = 0;
   virtual std::unique_ptr<Label> makeWrappingLabel(const std::string& text) = 0;
   virtual std::unique_ptr<Button> makeButton(const std::string& title,
                                              std::function<void()> action) = 0;
-  virtual std::unique_ptr<StackView> makeStackView(std::vector<std::unique_ptr<View>> views) = 0;
+  // A vertical stack: the views top to bottom, each on its leading edge, `spacing` apart, the
+  // stack at `frame` in the content view's coordinates (origin at the bottom left, as in AppKit).
+  virtual std::unique_ptr<View> makeStackView(std::vector<std::unique_ptr<View>> views,
+                                              double spacing, const Rect& frame) = 0;
   virtual std::unique_ptr<ChildProcess> makeChildProcess() = 0;
 
   // Shows an application-modal alert with one acknowledgement button; returns once the user
@@ -173,8 +166,5 @@ class Application {
   // The directory the application's resources ship in (backend/tonvex-server lies there).
   virtual std::filesystem::path resourceDirectory() const = 0;
 };
-
-// The process-wide application object, made on first use.
-Application& sharedApplication();
 
 }  // namespace quav::toolkit

@@ -150,8 +150,8 @@ void GtkToolkitApplication::activateIgnoringOtherApps() {
 }
 
 std::unique_ptr<Window> GtkToolkitApplication::makeWindow(const Rect& contentRect,
-                                                          unsigned styleMask) {
-  auto window = std::make_unique<AppWindow>(application_, contentRect, styleMask, menu_);
+                                                          WindowStyle style) {
+  auto window = std::make_unique<AppWindow>(application_, contentRect, style, menu_);
   auto& gtkWindow = window->gtkWindow();
   gtkWindow.signal_close_request().connect(
       [this, &gtkWindow] {
@@ -175,9 +175,9 @@ std::unique_ptr<Button> GtkToolkitApplication::makeButton(const std::string& tit
   return std::make_unique<ButtonView>(title, std::move(action));
 }
 
-std::unique_ptr<StackView> GtkToolkitApplication::makeStackView(
-    std::vector<std::unique_ptr<View>> views) {
-  return std::make_unique<StackBoxView>(std::move(views));
+std::unique_ptr<View> GtkToolkitApplication::makeStackView(std::vector<std::unique_ptr<View>> views,
+                                                           double spacing, const Rect& frame) {
+  return std::make_unique<StackBoxView>(std::move(views), spacing, frame);
 }
 
 std::unique_ptr<ChildProcess> GtkToolkitApplication::makeChildProcess() {
@@ -223,13 +223,3 @@ std::filesystem::path GtkToolkitApplication::resourceDirectory() const {
 }
 
 }  // namespace quav::toolkit::gtk
-
-namespace quav::toolkit {
-
-Application& sharedApplication() {
-  // Never destroyed: the delegate may still hold windows and the server's process at exit.
-  static auto* application = new gtk::GtkToolkitApplication(gtk::kApplicationId);
-  return *application;
-}
-
-}  // namespace quav::toolkit

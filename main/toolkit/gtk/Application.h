@@ -26,12 +26,15 @@ class GtkToolkitApplication final : public Application {
   void setMainMenu(const Menu& menu) override;
   void activateIgnoringOtherApps() override;
 
-  std::unique_ptr<Window> makeWindow(const Rect& contentRect, unsigned styleMask) override;
+  // GTK 4 has no way to place a window: placement belongs to the window manager, which puts a
+  // new window in the middle of an empty screen (openbox does).
+  std::unique_ptr<Window> makeWindow(const Rect& contentRect, WindowStyle style) override;
   std::unique_ptr<Label> makeLabel(const std::string& text) override;
   std::unique_ptr<Label> makeWrappingLabel(const std::string& text) override;
   std::unique_ptr<Button> makeButton(const std::string& title,
                                      std::function<void()> action) override;
-  std::unique_ptr<StackView> makeStackView(std::vector<std::unique_ptr<View>> views) override;
+  std::unique_ptr<View> makeStackView(std::vector<std::unique_ptr<View>> views, double spacing,
+                                      const Rect& frame) override;
   std::unique_ptr<ChildProcess> makeChildProcess() override;
 
   void runModalAlert(const Alert& alert) override;

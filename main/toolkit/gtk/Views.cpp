@@ -63,10 +63,15 @@ void ButtonView::setEnabled(bool enabled) {
   button_.set_sensitive(enabled);
 }
 
-StackBoxView::StackBoxView(std::vector<std::unique_ptr<View>> views) : views_(std::move(views)) {
+StackBoxView::StackBoxView(std::vector<std::unique_ptr<View>> views, double spacing,
+                           const Rect& frame)
+    : box_(Gtk::Orientation::VERTICAL, points(spacing)), views_(std::move(views)), frame_(frame) {
   box_.add_css_class("quav-stack");
   for (auto& view : views_) {
-    if (auto* widget = widgetOf(*view)) box_.append(*widget);
+    auto* widgetView = dynamic_cast<WidgetView*>(view.get());
+    if (!widgetView) continue;
+    widgetView->alignLeading();
+    box_.append(widgetView->widget());
   }
 }
 
@@ -74,27 +79,6 @@ StackBoxView::~StackBoxView() {
   for (auto& view : views_) {
     if (auto* widget = widgetOf(*view)) box_.remove(*widget);
   }
-}
-
-void StackBoxView::setOrientation(Orientation orientation) {
-  box_.set_orientation(orientation == Orientation::kVertical ? Gtk::Orientation::VERTICAL
-                                                             : Gtk::Orientation::HORIZONTAL);
-}
-
-// Leading is the only alignment the launcher uses.
-void StackBoxView::setAlignment(Alignment) {
-  for (auto& view : views_) {
-    if (auto* widgetView = dynamic_cast<WidgetView*>(view.get())) widgetView->alignLeading();
-  }
-}
-
-void StackBoxView::setSpacing(double spacing) {
-  box_.set_spacing(points(spacing));
-}
-
-void StackBoxView::setFrame(const Rect& frame) {
-  frame_ = frame;
-  box_.queue_resize();
 }
 
 ContentView::ContentView(int width, int height) : width_(width), height_(height) {
@@ -149,14 +133,14 @@ Gtk::Allocation ContentView::allocationFor(WidgetView& view) const {
 }
 
 AppWindow::AppWindow(const Glib::RefPtr<Gtk::Application>& application, const Rect& contentRect,
-                     unsigned styleMask, const Glib::RefPtr<Gio::MenuModel>& menu)
+                     WindowStyle style, const Glib::RefPtr<Gio::MenuModel>& menu)
     : content_(points(contentRect.width), points(contentRect.height)) {
   window_.set_resizable(false);
-  window_.set_deletable(styleMask & kWindowStyleClosable);
-  if (styleMask & kWindowStyleTitled) {
+  window_.set_deletable(style.closable);
+  if (style.titled) {
     std::string controls = ":";
-    if (styleMask & kWindowStyleMiniaturizable) controls += "minimize,";
-    if (styleMask & kWindowStyleClosable) controls += "close";
+    if (style.miniaturizable) controls += "minimize,";
+    if (style.closable) controls += "close";
     headerBar_.set_decoration_layout(controls);
     menuButton_.set_icon_name("open-menu-symbolic");
     menuButton_.set_menu_model(menu);
@@ -173,10 +157,6 @@ AppWindow::AppWindow(const Glib::RefPtr<Gtk::Application>& application, const Re
 void AppWindow::setTitle(const std::string& title) {
   window_.set_title(title);
 }
-
-// GTK 4 has no way to place a window: placement belongs to the window manager, which puts a
-// new window in the middle of an empty screen (openbox does; its end-to-end test checks).
-void AppWindow::center() {}
 
 void AppWindow::addSubview(std::unique_ptr<View> view) {
   content_.addSubview(std::move(view));

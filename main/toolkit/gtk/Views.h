@@ -52,21 +52,18 @@ class ButtonView final : public Button, public WidgetView {
   Gtk::Button button_;
 };
 
-class StackBoxView final : public StackView, public WidgetView {
+// A vertical box whose views sit on its leading edge.
+class StackBoxView final : public View, public WidgetView {
  public:
-  explicit StackBoxView(std::vector<std::unique_ptr<View>> views);
+  StackBoxView(std::vector<std::unique_ptr<View>> views, double spacing, const Rect& frame);
   ~StackBoxView() override;
-  void setOrientation(Orientation orientation) override;
-  void setAlignment(Alignment alignment) override;
-  void setSpacing(double spacing) override;
-  void setFrame(const Rect& frame) override;
   Gtk::Widget& widget() override { return box_; }
   std::optional<Rect> frame() const override { return frame_; }
 
  private:
   Gtk::Box box_;
   std::vector<std::unique_ptr<View>> views_;
-  std::optional<Rect> frame_;
+  Rect frame_;
 };
 
 // A window's content: a fixed-size area whose subviews sit at their frames, with AppKit's
@@ -95,9 +92,8 @@ class AppWindow final : public Window {
  public:
   // The header bar carries the window's controls and, when the application has one, the menu.
   AppWindow(const Glib::RefPtr<Gtk::Application>& application, const Rect& contentRect,
-            unsigned styleMask, const Glib::RefPtr<Gio::MenuModel>& menu);
+            WindowStyle style, const Glib::RefPtr<Gio::MenuModel>& menu);
   void setTitle(const std::string& title) override;
-  void center() override;
   void addSubview(std::unique_ptr<View> view) override;
   void makeKeyAndOrderFront() override;
   Gtk::Window& gtkWindow() { return window_; }
