@@ -5,18 +5,6 @@
 namespace quav {
 namespace {
 
-TEST(OutputCap, AcceptsAnyChunkWholeBelowTheCapAndNothingFromTheCapOn) {
-  std::string output(kOutputCap - 1, 'x');
-  EXPECT_TRUE(appendWithinCap(output, std::string(1000, 'y')));
-  EXPECT_EQ(output.size(), kOutputCap - 1 + 1000);
-  EXPECT_FALSE(appendWithinCap(output, "z"));
-  EXPECT_EQ(output.size(), kOutputCap - 1 + 1000);
-
-  std::string full(kOutputCap, 'x');
-  EXPECT_FALSE(appendWithinCap(full, "z"));
-  EXPECT_EQ(full.size(), kOutputCap);
-}
-
 // Each maximal ill-formed subsequence becomes one U+FFFD.
 TEST(Utf8Decoding, ReplacesEachMaximalIllFormedSubsequenceOnce) {
   const std::string r = "\xEF\xBF\xBD";
@@ -43,39 +31,22 @@ TEST(Utf8Decoding, ReplacesEachMaximalIllFormedSubsequenceOnce) {
   }
 }
 
-TEST(SplitLines, SplitsAtLfOnlyAndKeepsTheUnterminatedRest) {
-  using Pieces = std::vector<std::string_view>;
-  EXPECT_EQ(splitLines(""), Pieces{""});
-  EXPECT_EQ(splitLines("one\n"), (Pieces{"one", ""}));
-  EXPECT_EQ(splitLines("one\r\ntwo\rstill two\n\nfour"),
-            (Pieces{"one\r", "two\rstill two", "", "four"}));
-}
-
 TEST(AnnouncedLabAddress, TakesOnlyAbsoluteUrlsOnTheIpv4Loopback) {
+  const std::string prefix = "QUAV Tonvex is ready: ";
   for (const std::string address :
        {"http://127.0.0.1:8123/", "http://u:p@127.0.0.1:9/lab?a=1#top", "quav://127.0.0.1"}) {
-    const auto announced = announcedLabAddress("QUAV Tonvex is ready: " + address);
-    ASSERT_TRUE(announced) << address;
-    EXPECT_EQ(announced->buffer(), address);
+    const auto announced = announcedLabAddress(prefix + address);
+    EXPECT_EQ(announced ? announced->buffer() : "", address);
   }
-  for (const std::string line : {
-           "QUAV Tonvex is ready: http://localhost:8123/",
-           "QUAV Tonvex is ready: http://127.0.0.2:8123/",
-           "QUAV Tonvex is ready: http://[::1]:8123/",
-           "QUAV Tonvex is ready: http://127.000.0.1/",
-           "QUAV Tonvex is ready: http://127.0.0.1.example/",
-           "QUAV Tonvex is ready: http://127.0.0.1x/",
-           "QUAV Tonvex is ready: http://127.0.0.1:80x/",
-           "QUAV Tonvex is ready: 127.0.0.1:8123",
-           "QUAV Tonvex is ready: localhost:8123",
-           "QUAV Tonvex is ready: //127.0.0.1:8123/",
-           "QUAV Tonvex is ready: http://127.0.0.1:8123/\r",
-           "QUAV Tonvex is ready: http://127.0.0.1:8123/a b",
-           "QUAV Tonvex is ready:  http://127.0.0.1/",
-           "quav tonvex is ready: http://127.0.0.1/",
-           "12:00 QUAV Tonvex is ready: http://127.0.0.1/",
-           "QUAV Tonvex is ready: ",
-       }) {
+  for (const std::string address :
+       {"http://localhost:8123/", "http://127.0.0.2:8123/", "http://[::1]:8123/",
+        "http://127.000.0.1/", "http://127.0.0.1.example/", "http://127.0.0.1x/",
+        "http://127.0.0.1:80x/", "127.0.0.1:8123", "localhost:8123", "//127.0.0.1:8123/",
+        "http://127.0.0.1:8123/\r", "http://127.0.0.1:8123/a b", " http://127.0.0.1/", ""}) {
+    EXPECT_FALSE(announcedLabAddress(prefix + address)) << address;
+  }
+  for (const std::string line : {"quav tonvex is ready: http://127.0.0.1/",
+                                 "12:00 QUAV Tonvex is ready: http://127.0.0.1/"}) {
     EXPECT_FALSE(announcedLabAddress(line)) << line;
   }
 }
