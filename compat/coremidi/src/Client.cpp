@@ -123,11 +123,9 @@ Endpoint* Client::addEndpoint(Endpoint::Kind kind, MIDIObjectRef ref, MIDIReadPr
   return endpoint.get();
 }
 
-void Client::rename(Endpoint& endpoint, const std::string& name) {
+void Client::publishName(Endpoint& endpoint, const std::string& name) {
   std::lock_guard control(control_);
-  if (endpoint.disposed) return;
-  metadata::publishName(jack_, endpoint.port, endpoint.name, name);
-  endpoint.name = name;
+  if (!endpoint.disposed) metadata::publishName(jack_, endpoint.port, name);
 }
 
 void Client::setManufacturer(Endpoint& endpoint, const std::string& text) {

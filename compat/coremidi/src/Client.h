@@ -45,8 +45,7 @@ struct Endpoint {
   std::mutex sending;  // one MIDIReceived at a time writes a source's queue
   std::atomic<bool> disposed{false};
 
-  // Set under the client's control mutex; the unique ID also under the layer's identity lock.
-  std::string name;
+  // Set under the client's control mutex and the layer's identity lock.
   MIDIUniqueID uniqueID = 0;
 };
 
@@ -61,7 +60,7 @@ class Client {
   Endpoint* addEndpoint(Endpoint::Kind kind, MIDIObjectRef ref, MIDIReadProc readProc, void* refCon,
                         OSStatus& status);
   OSStatus send(Endpoint& source, const MIDIPacketList* list);
-  void rename(Endpoint& endpoint, const std::string& name);
+  void publishName(Endpoint& endpoint, const std::string& name);
   void setManufacturer(Endpoint& endpoint, const std::string& text);
   // The caller has made sure that no other endpoint holds the ID.
   void setUniqueID(Endpoint& endpoint, MIDIUniqueID id);

@@ -12,7 +12,6 @@
 #include "Client.h"
 #include "Metadata.h"
 
-extern "C" const CFStringRef kMIDIPropertyName = CFSTR("name");
 extern "C" const CFStringRef kMIDIPropertyManufacturer = CFSTR("manufacturer");
 extern "C" const CFStringRef kMIDIPropertyUniqueID = CFSTR("uniqueID");
 
@@ -125,7 +124,7 @@ OSStatus createEndpoint(MIDIClientRef clientRef, CFStringRef name, Endpoint::Kin
     OSStatus status = noErr;
     Endpoint* endpoint = owner.client->addEndpoint(kind, ref, readProc, refCon, status);
     if (endpoint == nullptr) return status;
-    owner.client->rename(*endpoint, textOf(name));
+    owner.client->publishName(*endpoint, textOf(name));
     assignUniqueID(*owner.client, *endpoint);
     registry().add(ref, Object{owner.client, endpoint});
     *out = ref;
@@ -197,33 +196,16 @@ extern "C" OSStatus MIDIObjectSetIntegerProperty(MIDIObjectRef obj, CFStringRef 
   return noErr;
 }
 
-extern "C" OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, CFStringRef propertyID,
-                                                 SInt32* outValue) {
-  const Object object = registry().find(obj);
-  if (object.client == nullptr) return kMIDIObjectNotFound;
-  if (outValue == nullptr) return coremidi::kParamErr;
-  if (!same(propertyID, kMIDIPropertyUniqueID) || object.endpoint == nullptr) {
-    return kMIDIUnknownProperty;
-  }
-  std::lock_guard lock(identities);
-  *outValue = object.endpoint->uniqueID;
-  return noErr;
-}
-
 extern "C" OSStatus MIDIObjectSetStringProperty(MIDIObjectRef obj, CFStringRef propertyID,
                                                 CFStringRef str) {
   const Object object = registry().find(obj);
   if (object.client == nullptr) return kMIDIObjectNotFound;
   if (str == nullptr) return coremidi::kParamErr;
-  if (object.endpoint == nullptr) return kMIDIUnknownProperty;
+  if (object.endpoint == nullptr || !same(propertyID, kMIDIPropertyManufacturer)) {
+    return kMIDIUnknownProperty;
+  }
   try {
-    if (same(propertyID, kMIDIPropertyName)) {
-      object.client->rename(*object.endpoint, textOf(str));
-    } else if (same(propertyID, kMIDIPropertyManufacturer)) {
-      object.client->setManufacturer(*object.endpoint, textOf(str));
-    } else {
-      return kMIDIUnknownProperty;
-    }
+    object.client->setManufacturer(*object.endpoint, textOf(str));
     return noErr;
   } catch (const std::bad_alloc&) {
     return kMIDIUnknownError;

@@ -8,9 +8,3 @@ extern "C" uint64_t mach_absolute_time(void) {
   clock_gettime(CLOCK_MONOTONIC_RAW, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
-
-extern "C" kern_return_t mach_timebase_info(mach_timebase_info_t info) {
-  info->numer = 1;
-  info->denom = 1;
-  return 0;
-}

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 namespace coremidi::metadata {
 namespace {
@@ -34,11 +35,23 @@ std::string asAlias(const std::string& name) {
   return name.substr(0, limit);
 }
 
+// The unique ID that a port of this server carries, if it is an endpoint's port.
+std::optional<MIDIUniqueID> uniqueIDOf(jack_client_t* client, const char* portName) {
+  jack_port_t* port = jack_port_by_name(client, portName);
+  if (port == nullptr) return std::nullopt;
+  const jack_uuid_t subject = jack_port_uuid(port);
+  if (property(subject, kPort) != portName) return std::nullopt;
+  const auto text = property(subject, kUniqueID);
+  if (!text) return std::nullopt;
+  MIDIUniqueID id = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), id);
+  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return id;
+}
+
 }  // namespace
 
-void publishName(jack_client_t* client, jack_port_t* port, const std::string& previous,
-                 const std::string& name) {
-  if (!previous.empty()) jack_port_unset_alias(port, asAlias(previous).c_str());
+void publishName(jack_client_t* client, jack_port_t* port, const std::string& name) {
   jack_port_set_alias(port, asAlias(name).c_str());
   set(client, port, kPort, jack_port_name(port), kText);
   set(client, port, JACK_METADATA_PRETTY_NAME, name, kText);
@@ -54,19 +67,6 @@ void publishManufacturer(jack_client_t* client, jack_port_t* port, const std::st
 
 void withdraw(jack_client_t* client, jack_port_t* port) {
   jack_remove_properties(client, jack_port_uuid(port));
-}
-
-std::optional<MIDIUniqueID> uniqueIDOf(jack_client_t* client, const char* portName) {
-  jack_port_t* port = jack_port_by_name(client, portName);
-  if (port == nullptr) return std::nullopt;
-  const jack_uuid_t subject = jack_port_uuid(port);
-  if (property(subject, kPort) != portName) return std::nullopt;
-  const auto text = property(subject, kUniqueID);
-  if (!text) return std::nullopt;
-  MIDIUniqueID id = 0;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), id);
-  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
-  return id;
 }
 
 bool isTaken(jack_client_t* client, MIDIUniqueID id, const jack_port_t* except) {

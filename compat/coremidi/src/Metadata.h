@@ -11,7 +11,6 @@
 #include <CoreMIDI/CoreMIDI.h>
 #include <jack/jack.h>
 
-#include <optional>
 #include <string>
 
 namespace coremidi::metadata {
@@ -20,14 +19,10 @@ inline constexpr char kUniqueID[] = "http://quav.app/ns/coremidi#uniqueID";
 inline constexpr char kManufacturer[] = "http://quav.app/ns/coremidi#manufacturer";
 inline constexpr char kPort[] = "http://quav.app/ns/coremidi#port";
 
-void publishName(jack_client_t* client, jack_port_t* port, const std::string& previous,
-                 const std::string& name);
+void publishName(jack_client_t* client, jack_port_t* port, const std::string& name);
 void publishUniqueID(jack_client_t* client, jack_port_t* port, MIDIUniqueID id);
 void publishManufacturer(jack_client_t* client, jack_port_t* port, const std::string& text);
 void withdraw(jack_client_t* client, jack_port_t* port);
-
-// The unique ID that a port of this server carries, if it is an endpoint's port.
-std::optional<MIDIUniqueID> uniqueIDOf(jack_client_t* client, const char* portName);
 
 // Whether any MIDI port of the graph other than `except` carries `id`.
 bool isTaken(jack_client_t* client, MIDIUniqueID id, const jack_port_t* except);

@@ -11,21 +11,15 @@ extern "C" {
 #endif
 
 typedef uint8_t Byte;
-typedef uint8_t UInt8;
 typedef uint16_t UInt16;
 typedef uint32_t UInt32;
 typedef int32_t SInt32;
 typedef uint64_t UInt64;
-typedef int64_t SInt64;
 typedef unsigned char Boolean;
 typedef int32_t OSStatus;
 typedef unsigned long ByteCount;
-typedef unsigned long ItemCount;
 typedef long CFIndex;
-typedef unsigned long CFOptionFlags;
 typedef unsigned long CFHashCode;
-typedef double CFTimeInterval;
-typedef const void* CFTypeRef;
 
 enum { noErr = 0 };
 
@@ -37,17 +31,14 @@ typedef const struct __CFString* CFStringRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 #define kCFAllocatorDefault ((CFAllocatorRef)0)
 
-void CFRelease(CFTypeRef cf);
-
 typedef struct __CFRunLoop* CFRunLoopRef;
 typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 typedef CFStringRef CFRunLoopMode;
 
 extern const CFRunLoopMode kCFRunLoopDefaultMode;
-extern const CFRunLoopMode kCFRunLoopCommonModes;
 
 // A version-0 source: the run loop calls `perform` on its own thread once the source has
-// been signalled and the loop woken up.
+// been signalled and the loop woken up. Of the context, only `info` and `perform` are used.
 typedef struct {
   CFIndex version;
   void* info;
@@ -62,7 +53,6 @@ typedef struct {
 } CFRunLoopSourceContext;
 
 CFRunLoopRef CFRunLoopGetCurrent(void);
-CFRunLoopRef CFRunLoopGetMain(void);
 void CFRunLoopRun(void);
 void CFRunLoopStop(CFRunLoopRef rl);
 void CFRunLoopWakeUp(CFRunLoopRef rl);
@@ -70,9 +60,7 @@ void CFRunLoopWakeUp(CFRunLoopRef rl);
 CFRunLoopSourceRef CFRunLoopSourceCreate(CFAllocatorRef allocator, CFIndex order,
                                          CFRunLoopSourceContext* context);
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
-void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFRunLoopSourceSignal(CFRunLoopSourceRef source);
-void CFRunLoopSourceInvalidate(CFRunLoopSourceRef source);
 
 #ifdef __cplusplus
 }

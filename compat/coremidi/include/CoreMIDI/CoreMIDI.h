@@ -59,7 +59,6 @@ typedef void (*MIDINotifyProc)(const MIDINotification* message, void* refCon);
 typedef void (*MIDIReadProc)(const MIDIPacketList* pktlist, void* readProcRefCon,
                              void* srcConnRefCon);
 
-extern const CFStringRef kMIDIPropertyName;
 extern const CFStringRef kMIDIPropertyManufacturer;
 extern const CFStringRef kMIDIPropertyUniqueID;
 
@@ -75,7 +74,6 @@ OSStatus MIDIDestinationCreate(MIDIClientRef client, CFStringRef name, MIDIReadP
 OSStatus MIDIEndpointDispose(MIDIEndpointRef endpt);
 
 OSStatus MIDIObjectSetIntegerProperty(MIDIObjectRef obj, CFStringRef propertyID, SInt32 value);
-OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, CFStringRef propertyID, SInt32* outValue);
 OSStatus MIDIObjectSetStringProperty(MIDIObjectRef obj, CFStringRef propertyID, CFStringRef str);
 
 MIDIPacket* MIDIPacketListInit(MIDIPacketList* pktlist);
