@@ -1,0 +1,146 @@
+"""The real relay on a private JACK server, played against by midi_peer."""
+
+import re
+import time
+
+import pytest
+
+from jack import NO_SERVER, jack, jack_server, relay_with_peer, shared_relay, since  # noqa: F401
+from quav_testing import Process, run
+
+NAME = "QUAV Pro Tools Test"
+READY = f"{NAME} ports ready (heartbeats and DSP controls only).\n"
+STARTUP = "".join(f"{step} status=0\n" for step in (
+    "MIDIClientCreate", "MIDISourceCreate", "MIDIDestinationCreate", "SetSourceID",
+    "SetDestinationID"))
+MODE, HEARTBEAT = "b00f1cb02f40\nb00f1cb02f00\n", "90007f\n"
+# Once the relay has handled these, it has handled everything written before them; their
+# bytes and log end no case's own.
+SENTINEL, SENTINEL_SENT = "knob:4:-:63\nend\n", "b04b3f\n"
+SENTINEL_LOG = "navigation=knob:4:-\nstatus=0\nnavigation=end\nstatus=-1\n"
+
+
+def logged(line, status=0):
+    return f"navigation={line}status={status}\n"
+
+
+def attempt(number, status=0):
+    return f"heartbeatReplyAttempt={number} MIDIReceivedStatus={status}\n"
+
+
+def exchange(relay, peer, commands):
+    """What reached the peer and what the relay logged for the commands."""
+    relay.write(commands + SENTINEL)
+    log = since(relay, SENTINEL_LOG, "error")
+    return since(peer, SENTINEL_SENT)[:-len(SENTINEL_SENT)], log[:-len(SENTINEL_LOG)]
+
+
+@pytest.fixture
+def fresh(bin_dir, jack):
+    with relay_with_peer(bin_dir / "surface_relay", READY, NAME, jack) as pair:
+        yield pair
+
+
+session = shared_relay("surface_relay", READY, NAME)
+
+
+X63 = "x" * 63
+COMMANDS = [
+    *[(line, sent, logged(line)) for line, sent in [
+        ("insert:1\n", "b00f00b02f46\nb00f00b02f06\n"), ("mode\n", MODE),
+        ("insert:8\n", "b00f07b02f46\nb00f07b02f06\n"),
+        ("assign\n", "b00f1cb02f41\nb00f1cb02f01\n"),
+        ("select:1\n", "b00f1cb02f42\nb00f1cb02f02\n"),
+        ("select:4\n", "b00f1cb02f45\nb00f1cb02f05\n"),
+        # Knobs and pages; a count after one more colon is not logged.
+        ("knob:1:+\n", "b04841\n"), ("knob:4:-\n", "b04b01\n"), ("page:+\n", "b04c41\n"),
+        ("page:-\n", "b04c01\n")]],
+    *[(line + count + "\n", sent, logged(line + "\n")) for line, count, sent in [
+        ("knob:2:+", ":10", "b0494a\n"), ("knob:3:-", ":07", "b04a07\n"),
+        ("knob:1:-", ":1", "b04801\n"), ("page:-", ":3", "b04c03\n"),
+        ("page:+", ":63", "b04c7f\n"), ("page:-", ":63", "b04c3f\n")]],
+    # The session's only heartbeat: a reply's first attempt is logged, then every twentieth.
+    (HEARTBEAT, HEARTBEAT, attempt(1)),
+    # Commands waiting during the hold follow the release.
+    ("auto-status\nmode\n", "b00f19b02f42\nb00f19b02f02\n" + MODE,
+     logged("auto-status\n") + logged("mode\n")),
+    *[(line, "", logged(line, -1)) for line in [
+        "insert:0\n", "insert:9\n", "insert:10\n", "select:0\n", "select:5\n", "knob:5:+\n",
+        "knob:0:-\n", "knob:1:*\n", "page:*\n", "knob:2:+:x\n", "mode:3\n", "mode\r\n", "mode \n",
+        " mode\n", "MODE\n", "Mode\n", "90007F\n", "90007f\r\n", "90007f \n", "insert:1 \n",
+        "auto-status\r\n", "\n", "hello\n", "x" * 62 + "\n"]],
+    # A count is taken off before matching.
+    ("knob:9:+:5\n", "", logged("knob:9:+\n", -1)), ("page:7\n", "", logged("page\n", -1)),
+    ("page:+:1:2\n", "", logged("page:+:1\n", -1)),
+    # Unusable counts drop the line silently; in "knob:1+" the 1 after the colon is a count.
+    *[(line, "", "") for line in [
+        "knob:2:+:0\n", "knob:2:+:64\n", "page:+:00\n", "page:-:3x\n", "page:-:3 \n",
+        "knob:1:+:5\r\n", "knob:1:+:" + "9" * 20 + "\n", "knob:1+\n"]],
+    # Long lines are read in pieces of 63 characters, each a line by itself.
+    (X63 + "xxxxxxx\n", "", logged(X63, -1) + logged("xxxxxxx\n", -1)),
+    (X63 + "\n", "", logged(X63, -1) + logged("\n", -1)),
+    (X63 + "mode\n", MODE, logged(X63, -1) + logged("mode\n")),
+]
+
+
+@pytest.mark.parametrize("commands, sent, log", COMMANDS, ids=lambda value: repr(value)[:24])
+def test_each_line_sends_its_bytes_and_is_logged(session, commands, sent, log):
+    assert exchange(*session, commands) == (sent, log)
+
+
+# Host packets keep being printed while the relay holds a switch, one line per packet.
+def test_auto_status_holds_its_switch_while_host_packets_are_printed(fresh):
+    relay, peer = fresh
+    relay.write("auto-status\n")
+    assert peer.wait_for("b00f19b02f42\n")
+    pressed = time.monotonic()
+    peer.write("900000\nf07e7f0601f7\n900000|903c64|b00f1cb02f40\n")
+    printed = "900000\nf07e7f0601f7\n900000\n903c64\nb00f1cb02f40\n"
+    assert since(relay, printed) == printed and "b00f19b02f02" not in peer.output
+    assert peer.wait_for("b00f19b02f02\n")
+    # JACK hands MIDI on once a period (5.3 ms): two arrivals can be that much closer together.
+    assert time.monotonic() - pressed >= 0.74
+    assert since(relay, logged("auto-status\n"), "error") == logged("auto-status\n")
+
+
+# Once the server has gone nothing takes the queued packets, and when the source's queue is full
+# every further reply fails: each failed attempt is logged, and before that every twentieth.
+def test_every_failed_heartbeat_reply_is_logged(bin_dir):
+    with jack_server() as env:
+        relay = Process([bin_dir / "surface_relay"], env)
+        since(relay, READY, "error")
+    with relay:
+        sent = 0
+        while "MIDIReceivedStatus=-" not in relay.error and sent < 200000:
+            relay.write(HEARTBEAT * 10000)
+            sent += 10000
+            assert relay.wait_for(f"heartbeatReplyAttempt={sent} ", "error", 60)
+        assert relay.finish(30) == 0
+    first = int(re.search(r"Attempt=(\d+) MIDIReceivedStatus=-", relay.error)[1])
+    assert 1 < first and relay.error == STARTUP + READY + "".join(
+        [attempt(number) for number in range(1, first) if number == 1 or number % 20 == 0]
+        + [attempt(number, -10839) for number in range(first, sent + 1)])
+
+
+# Each runs on the test's own server unless it names another.
+@pytest.mark.parametrize("commands, server, status, error", [
+    ("", None, 0, STARTUP + READY),
+    ("knob:1:+:5", None, 0, STARTUP + READY),  # a count on a last line without line feed
+    ("mode\n", NO_SERVER, 1, "MIDIClientCreate status=-10839\n"),
+])
+def test_end_of_input_or_no_server_ends_the_run(bin_dir, jack, commands, server, status, error):
+    # The input may end before the main thread has entered its run loop; the stop is not lost.
+    for _ in range(3):
+        assert run([bin_dir / "surface_relay"], commands, server or jack) == (status, "", error)
+
+
+def test_second_copy_finds_the_unique_id_taken_and_leaves_the_first_serving(bin_dir, jack,
+                                                                            fresh):
+    assert run([bin_dir / "surface_relay"], env=jack, timeout=15) == (
+        1, "", STARTUP.split("SetSourceID")[0] + "SetSourceID status=-10843\n")
+    relay, peer = fresh
+    # The last line, without a line feed, is no command.
+    relay.write("mode\nassign")
+    assert relay.finish() == 0
+    assert since(peer, MODE) == MODE
+    assert relay.error == STARTUP + READY + logged("mode\n") + "navigation=assignstatus=-1\n"

@@ -1,0 +1,84 @@
+"""The real relay on a private JACK server, with midi_peer playing the DAW."""
+
+import pytest
+
+from jack import NO_SERVER, jack, jack_tool, shared_relay, since  # noqa: F401 (a fixture)
+from quav_testing import Process, run
+
+READY = "Local QUAV Tonvex MIDI endpoints ready.\n"
+SENTINEL = "f07d51554156017ef7\n"
+
+
+def signed(size, seed=0):
+    """A signed SysEx message of `size` bytes (at least 8) as lowercase hex."""
+    body = "".join(f"{(seed * 31 + at * 7) & 0x7F:02x}" for at in range(7, size - 1))
+    return f"f07d5155415601{body}f7"
+
+
+session = shared_relay("sysex_relay", READY, "QUAV Tonvex")
+
+
+# Each runs on the test's own server unless it names another.
+@pytest.mark.parametrize("prefix, server, status, error", [
+    ([], None, 0, READY),
+    ([], NO_SERVER, 1, "Could not open local MIDI connection.\n"),
+    # A stack limit of 1 TiB becomes the default stack of new threads, which cannot be mapped.
+    (["/usr/bin/prlimit", "--stack=1099511627776"], None, 1,
+     "Could not start reading standard input.\n"),
+])
+def test_empty_input_or_failed_start_ends_the_run(bin_dir, jack, prefix, server, status, error):
+    assert run(prefix + [bin_dir / "sysex_relay"], env=server or jack) == (status, "", error)
+    assert "QUAV Tonvex" not in jack_tool(jack, "lsp")
+
+
+TEN = "f07d51554156011234f7"  # the 10-byte example
+SHORTEST, REST, LONGEST = "f07d5155415601f7", "f07d51554156012af7", signed(2048, 5)  # 4096 digits
+ACCEPTED = [
+    (TEN + "\n", TEN), (TEN + "\r\n", TEN), (TEN.upper() + "\n", TEN), (TEN.upper() + "\r\n", TEN),
+    ("f07D5155415601F7\n", SHORTEST), (SHORTEST + "\rnot read\n", SHORTEST),
+    (LONGEST + "\n", LONGEST),
+    ("f07d51554156011gf7\n", "f07d515541560101f7"),  # a pair reads up to its first non-digit
+    # The first 8191 characters are one piece, too long; the rest is a line of its own.
+    ("a" * 8191 + REST + "\n", REST),
+]
+DROPPED = [
+    "", "f07", "f07d5155415601", "f07d5155415601f", signed(2049), "f07e5155415601f7",
+    "f07d5155415701f7", "f07d5155415602f7", "f07d5155415601123400", "f07d5155415601f734f7",
+    "f07d5155415601f034f7", "f07d51554156018034f7", "f07d5155415601ggf7", "f07d5155415601g1f7",
+    "hello, relay!",
+]
+
+
+@pytest.mark.parametrize("line, printed", ACCEPTED + [(line + "\n", "") for line in DROPPED],
+                         ids=lambda value: repr(value)[:24])
+def test_each_line_leaves_as_one_packet_or_not_at_all(session, line, printed):
+    relay, peer = session
+    # The sentinel goes out after the line would have: only the sentinel may follow it.
+    relay.write(line + SENTINEL)
+    assert since(peer, SENTINEL) == (printed and printed + "\n") + SENTINEL
+    assert relay.error == READY
+
+
+@pytest.mark.parametrize("events", [
+    "903c40", "B00F00B02F46", "f07e7f0601f7", signed(2048, 9), signed(8192, 3),
+    "903c40|803c00",  # one period's two events: a list of two packets
+], ids=lambda value: value[:24])
+def test_each_packet_list_becomes_one_line(session, events):
+    relay, peer = session
+    peer.write(events + "\n")
+    assert since(relay, "\n") == events.replace("|", "").lower() + "\n"
+
+
+def test_endpoints_show_name_unique_id_and_manufacturer(bin_dir, jack):
+    with Process([bin_dir / "sysex_relay"], jack) as relay:
+        since(relay, READY, "error")
+        assert "QUAV Tonvex:source\n   QUAV Tonvex\nQUAV Tonvex:destination\n   QUAV Tonvex\n" in (
+            jack_tool(jack, "lsp", "-A"))
+        for port, unique_id in (("source", 0x51554131), ("destination", 0x51554132)):
+            listed = jack_tool(jack, "property", "-l", "--port", f"QUAV Tonvex:{port}")
+            if "pretty-name" not in listed:
+                pytest.skip("another JACK server of this user reset the metadata store")
+            for entry in ("pretty-name value: QUAV Tonvex ", f"uniqueID value: {unique_id} ",
+                          "manufacturer value: QUAV Tonvex "):
+                assert entry in listed
+        assert relay.finish() == 0
