@@ -3,25 +3,30 @@
 // and the throughput of a burst of 2048-byte messages, with the count lost. It also counts the
 // server's xruns: a client that is late by more than the server waits for in synchronous mode
 // (ten client timeouts) can lose or repeat a period's MIDI.
+#include <fcntl.h>
 #include <jack/jack.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "JackServer.h"
+extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
-using quav::testing::ChildProcess;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLatencyMessages = 500;
@@ -40,31 +45,83 @@ std::string message(std::size_t bytes, unsigned index) {
   return hex + "f7";
 }
 
-// Waits until the child has printed `count` more lines after `offset`, or nothing more for
-// `quiet`; returns the lines.
-std::vector<std::string> awaitLines(ChildProcess& child, std::size_t& offset, int count,
-                                    std::chrono::milliseconds quiet) {
-  std::size_t scanned = offset;
-  int seen = 0;
-  int before = -1;
-  while (seen < count && seen != before) {
-    before = seen;
-    child.waitUntil(
-        [&](const std::string& out, const std::string&) {
-          for (std::size_t end;
-               seen < count && (end = out.find('\n', scanned)) != std::string::npos;
-               scanned = end + 1) {
-            ++seen;
-          }
-          return seen == count || seen != before;
-        },
-        quiet);
+// A program with its standard input and, together on one pipe, its standard output and error.
+// It gets this process's environment, JACK's variables included.
+struct Child {
+  explicit Child(std::vector<std::string> argv) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    input = in[1];
+    output = out[0];
   }
+
+  void write(const std::string& text) const {
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t written = ::write(input, text.data() + done, text.size() - done);
+      if (written <= 0) return;
+      done += static_cast<std::size_t>(written);
+    }
+  }
+
+  // The next line it writes, without its line feed; nothing if none comes within `timeout`.
+  std::optional<std::string> line(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (buffer.find('\n') == std::string::npos) {
+      pollfd readable{output, POLLIN, 0};
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      char chunk[65536];
+      ssize_t count = 0;
+      if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) != 1 ||
+          (count = read(output, chunk, sizeof chunk)) <= 0) {
+        return std::nullopt;
+      }
+      buffer.append(chunk, static_cast<std::size_t>(count));
+    }
+    const std::size_t end = buffer.find('\n');
+    std::string text = buffer.substr(0, end);
+    buffer.erase(0, end + 1);
+    return text;
+  }
+
+  // Waits for a line that is `text`, skipping the others.
+  bool awaitLine(const std::string& text) {
+    for (std::optional<std::string> next; (next = line(10s));) {
+      if (*next == text) return true;
+    }
+    return false;
+  }
+
+  // Ends its input and waits for it to exit.
+  void finish() {
+    close(input);
+    waitpid(pid, nullptr, 0);
+  }
+
+  pid_t pid = -1;
+  int input = -1;
+  int output = -1;
+  std::string buffer;
+};
+
+// Up to `count` lines, ending early once none comes for `quiet`.
+std::vector<std::string> awaitLines(Child& child, int count, std::chrono::milliseconds quiet) {
   std::vector<std::string> lines;
-  const std::string out = child.standardOutput();
-  for (std::size_t end; (end = out.find('\n', offset)) != std::string::npos && end < scanned;
-       offset = end + 1) {
-    lines.push_back(out.substr(offset, end - offset));
+  for (std::optional<std::string> next;
+       static_cast<int>(lines.size()) < count && (next = child.line(quiet));) {
+    lines.push_back(*next);
   }
   return lines;
 }
@@ -119,8 +176,7 @@ bool clean(const Tally& result) {
 // A client of its own that counts the server's xruns.
 class XrunCounter {
  public:
-  XrunCounter() : client_(jack_client_open("xrun counter", JackNoStartServer, nullptr)) {
-    if (client_ == nullptr) return;
+  explicit XrunCounter(jack_client_t* client) : client_(client) {
     jack_set_xrun_callback(
         client_,
         [](void* count) {
@@ -130,9 +186,7 @@ class XrunCounter {
         &count_);
     jack_activate(client_);
   }
-  ~XrunCounter() {
-    if (client_ != nullptr) jack_client_close(client_);
-  }
+  ~XrunCounter() { jack_client_close(client_); }
   int count() const { return count_; }
 
  private:
@@ -143,24 +197,32 @@ class XrunCounter {
 }  // namespace
 
 int main() {
-  quav::testing::JackServer server;
-  ChildProcess relay({SYSEX_RELAY_PATH}, server.environment());
-  if (!relay.waitForError("Local QUAV Tonvex MIDI endpoints ready.\n")) {
-    std::fprintf(stderr, "the relay did not start: %s", relay.standardError().c_str());
-    return 1;
-  }
-  ChildProcess peer({MIDI_PEER_PATH, "QUAV Tonvex"}, server.environment());
-  if (!peer.waitForError("midi_peer: connected\n")) {
-    std::fprintf(stderr, "the peer did not connect: %s", peer.standardError().c_str());
-    return 1;
-  }
-  std::size_t offset = 0;
-  setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+  // A private server; libjack's own messages would only get in the way of the figures.
+  const std::string server = "quav-bench-" + std::to_string(getpid());
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
   setenv("JACK_NO_START_SERVER", "1", 1);
   jack_set_error_function([](const char*) {});
   jack_set_info_function([](const char*) {});
-  XrunCounter xruns;
-
+  Child jackd({"/usr/bin/jackd", "--no-realtime", "-S", "-n", server, "-d", "dummy", "-r", "48000",
+               "-p", "256"});
+  std::optional<XrunCounter> xruns;
+  // jackd has no readiness signal of its own; a client that connects is the proof.
+  for (int attempt = 0; attempt < 200 && !xruns; ++attempt) {
+    std::this_thread::sleep_for(50ms);
+    if (jack_client_t* client = jack_client_open("xrun counter", JackNoStartServer, nullptr)) {
+      xruns.emplace(client);
+    }
+  }
+  Child relay({SYSEX_RELAY_PATH});
+  if (!xruns || !relay.awaitLine("Local QUAV Tonvex MIDI endpoints ready.")) {
+    std::fputs("the JACK server or the relay did not start\n", stderr);
+    return 1;
+  }
+  Child peer({MIDI_PEER_PATH, "QUAV Tonvex"});
+  if (!peer.awaitLine("midi_peer: connected")) {
+    std::fputs("the peer did not connect\n", stderr);
+    return 1;
+  }
   // Each message waits a random part of a period first; sent right after the previous one
   // arrived, every message would meet the period at the same phase.
   std::mt19937 random(1);
@@ -172,14 +234,14 @@ int main() {
     std::this_thread::sleep_for(std::chrono::microseconds(phase(random)));
     const auto start = Clock::now();
     relay.write(probes.back() + "\n");
-    const auto lines = awaitLines(peer, offset, 1, 2s);
+    const auto lines = awaitLines(peer, 1, 2s);
     const auto end = Clock::now();
     arrived.insert(arrived.end(), lines.begin(), lines.end());
     if (lines.size() == 1 && lines[0] == probes.back())
       latencies.push_back(milliseconds(end - start));
   }
   const Tally latencyTally = tally(probes, arrived);
-  const int latencyXruns = xruns.count();
+  const int latencyXruns = xruns->count();
 
   std::string burst;
   std::vector<std::string> sent;
@@ -189,20 +251,18 @@ int main() {
   }
   const auto start = Clock::now();
   std::thread writer([&] { relay.write(burst); });
-  const auto received = awaitLines(peer, offset, kBurstMessages, 5s);
+  const auto received = awaitLines(peer, kBurstMessages, 5s);
   const auto end = Clock::now();
   writer.join();
   const Tally burstTally = tally(sent, received);
-  const int burstXruns = xruns.count() - latencyXruns;
-  if (!clean(latencyTally) || !clean(burstTally)) {
-    std::fprintf(stderr, "relay said:\n%s\npeer said:\n%s\n", relay.standardError().c_str(),
-                 peer.standardError().c_str());
-  }
+  const int burstXruns = xruns->count() - latencyXruns;
 
-  peer.closeInput();
-  peer.waitForEnd();
-  relay.closeInput();
-  relay.waitForEnd();
+  // Clients before their server, each cleanly: a synchronous server waits for vanished ones.
+  peer.finish();
+  relay.finish();
+  xruns.reset();
+  kill(jackd.pid, SIGTERM);
+  jackd.finish();
 
   const double p95 = latencies.empty() ? 0 : percentile(latencies, 0.95);
   std::printf("JACK: dummy driver, 48000 Hz, 256 frames per period (%.2f ms), synchronous mode\n",
