@@ -29,10 +29,11 @@ static const SInt32 destinationID = sourceID + 1;
 static const ByteCount packetListSize = 256;
 static const useconds_t heldSwitchPause = 750000;
 
-static int check(OSStatus status, const char* label) {
+// Logs a step's status; true when the step failed.
+static bool check(OSStatus status, const char* label) {
   fprintf(stderr, "%s status=%d\n", label, (int)status);
   fflush(stderr);
-  return status != 0 ? 1 : 0;
+  return status != 0;
 }
 
 // Holds the stream's lock for the whole list, so its lines are never split by other output.
@@ -51,7 +52,7 @@ static void receive(const MIDIPacketList* list, void*, void*) {
 // Sends one message as a packet list of its own, due now.
 static OSStatus emit(const Byte* bytes, ByteCount count) {
   alignas(MIDIPacketList) Byte buffer[packetListSize];
-  MIDIPacketList* list = reinterpret_cast<MIDIPacketList*>(buffer);
+  MIDIPacketList* list = (MIDIPacketList*)buffer;
   MIDIPacket* packet = MIDIPacketListInit(list);
   packet = MIDIPacketListAdd(list, packetListSize, packet, mach_absolute_time(), count, bytes);
   if (packet == nullptr) return -1;
@@ -108,7 +109,7 @@ static bool between(char character, char low, char high) {
 
 // Takes a step count off the end of a knob or page line ("knob:2:+:10\n" becomes "knob:2:+\n"
 // with 10 steps). Returns false for a line whose count is unusable, which is dropped.
-static bool count(char* line, long* steps) {
+static bool removeStepCount(char* line, long* steps) {
   *steps = 1;
   if (strncmp(line, "knob:", 5) != 0 && strncmp(line, "page:", 5) != 0) return true;
   char* colon = strrchr(line, ':');
@@ -142,7 +143,7 @@ static OSStatus navigate(const char* line, long steps) {
 
 static void handle(char* line) {
   long steps = 1;
-  if (!count(line, &steps)) return;
+  if (!removeStepCount(line, &steps)) return;
   if (strcmp(line, "90007f\n") == 0) {
     heartbeat();
     return;
@@ -174,28 +175,15 @@ static int abandon() {
 int main() {
   const CFStringRef name = CFSTR("QUAV Pro Tools Test");
 
-  OSStatus status = MIDIClientCreate(name, nullptr, nullptr, &client);
-  fprintf(stderr, "%s status=%d\n", "MIDIClientCreate", (int)status);
-  fflush(stderr);
-  if (status != 0) return abandon();
-
-  status = MIDISourceCreate(client, name, &source);
-  fprintf(stderr, "%s status=%d\n", "MIDISourceCreate", (int)status);
-  fflush(stderr);
-  if (status != 0) return abandon();
-
-  status = MIDIDestinationCreate(client, name, receive, nullptr, &destination);
-  fprintf(stderr, "%s status=%d\n", "MIDIDestinationCreate", (int)status);
-  fflush(stderr);
-  if (status != 0) return abandon();
-
-  status = MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, sourceID);
-  fprintf(stderr, "%s status=%d\n", "SetSourceID", (int)status);
-  fflush(stderr);
-  if (status != 0) return abandon();
-
-  status = MIDIObjectSetIntegerProperty(destination, kMIDIPropertyUniqueID, destinationID);
-  if (check(status, "SetDestinationID")) return abandon();
+  if (check(MIDIClientCreate(name, nullptr, nullptr, &client), "MIDIClientCreate") ||
+      check(MIDISourceCreate(client, name, &source), "MIDISourceCreate") ||
+      check(MIDIDestinationCreate(client, name, receive, nullptr, &destination),
+            "MIDIDestinationCreate") ||
+      check(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, sourceID), "SetSourceID") ||
+      check(MIDIObjectSetIntegerProperty(destination, kMIDIPropertyUniqueID, destinationID),
+            "SetDestinationID")) {
+    return abandon();
+  }
 
   loop = CFRunLoopGetCurrent();
   CFRunLoopSourceContext context = {};
@@ -206,8 +194,7 @@ int main() {
   pthread_t reader;
   const int error = pthread_create(&reader, nullptr, input, nullptr);
   if (error != 0) {
-    fprintf(stderr, "pthread_create status=%d\n", error);
-    fflush(stderr);
+    check(error, "pthread_create");
     return abandon();
   }
   fputs("QUAV Pro Tools Test ports ready (heartbeats and DSP controls only).\n", stderr);
