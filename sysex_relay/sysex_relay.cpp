@@ -83,6 +83,9 @@ int main() {
     fputs("Could not open local MIDI connection.\n", stderr);
     return 1;
   }
+  // Statuses not examined: the endpoints serve without these properties. A DAW finds them by
+  // name, and an ID that another endpoint already holds only leaves this one with the ID the
+  // system gave it.
   MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, sourceID);
   MIDIObjectSetIntegerProperty(destination, kMIDIPropertyUniqueID, destinationID);
   MIDIObjectSetStringProperty(source, kMIDIPropertyManufacturer, portName);
