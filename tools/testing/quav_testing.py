@@ -2,7 +2,6 @@
 and wait for what it writes. Loaded as a pytest plugin (pytest -p quav_testing)."""
 
 import os
-import signal
 import subprocess
 import threading
 import time
@@ -37,20 +36,20 @@ def wait_until(condition, timeout=10.0):
 
 class Process:
     """A program with pipes on its three standard streams. Its output is collected as it comes,
-    so a test waits for the text it expects with a deadline instead of sleeping. Ending the
+    so a test waits for the text it expects with a deadline instead of sleeping. Leaving the
     `with` block kills it if it still runs."""
 
     def __init__(self, argv, env=None, **popen_arguments):
         self.popen = subprocess.Popen(
             [str(part) for part in argv], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, env={**os.environ, **(env or {})}, **popen_arguments)
-        self.output = ""
-        self.error = ""
+        self.pid = self.popen.pid
+        self.output = self.error = ""
         self._changed = threading.Condition()
         # Daemon threads: a grandchild that keeps a pipe open must not hold the test up.
-        self._collectors = [
-            threading.Thread(target=self._collect, args=(self.popen.stdout, "output"), daemon=True),
-            threading.Thread(target=self._collect, args=(self.popen.stderr, "error"), daemon=True)]
+        self._collectors = [threading.Thread(target=self._collect, args=(stream, name), daemon=True)
+                            for stream, name in ((self.popen.stdout, "output"),
+                                                 (self.popen.stderr, "error"))]
         for collector in self._collectors:
             collector.start()
 
@@ -59,10 +58,6 @@ class Process:
             with self._changed:
                 setattr(self, name, getattr(self, name) + chunk.decode(errors="replace"))
                 self._changed.notify_all()
-
-    @property
-    def pid(self):
-        return self.popen.pid
 
     def wait_for(self, text, stream="output", timeout=10.0):
         """Waits until `text` appears on standard output (or "error"); tells whether it did."""
@@ -74,10 +69,9 @@ class Process:
         self.popen.stdin.flush()
 
     def close_input(self):
-        if not self.popen.stdin.closed:
-            self.popen.stdin.close()
+        self.popen.stdin.close()
 
-    def send_signal(self, number=signal.SIGINT):
+    def send_signal(self, number):
         self.popen.send_signal(number)
 
     def finish(self, timeout=10.0):
@@ -98,13 +92,13 @@ class Process:
     def __exit__(self, *_):
         if self.popen.poll() is None:
             self.popen.kill()
-            self.popen.wait()
-        self.close_input()
+        self.finish()
+        self.popen.stdout.close()
+        self.popen.stderr.close()
 
 
 def run(argv, input="", env=None, timeout=30.0):
     """Runs a program to its end; returns (exit status, output, error)."""
     with Process(argv, env) as process:
         process.write(input)
-        status = process.finish(timeout)
-        return status, process.output, process.error
+        return process.finish(timeout), process.output, process.error
