@@ -6,10 +6,6 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "toolkit/Toolkit.h"
 
@@ -18,17 +14,13 @@ namespace quav::fake {
 using namespace toolkit;
 using Strings = std::vector<std::string>;
 
-struct TextLabel final : Label {
-  explicit TextLabel(std::string text) : text(std::move(text)) {}
+// A label or a button: the launcher sees only the interface it asked for.
+struct Control final : Label, Button {
+  Control(std::string text, std::function<void()> action = {}) : text(text), action(action) {}
   void setStringValue(const std::string& value) override { text = value; }
   void setFont(const Font&) override {}
-  std::string text;
-};
-
-struct PushButton final : Button {
-  PushButton(std::string title, std::function<void()> action) : title(title), action(action) {}
   void setEnabled(bool value) override { enabled = value; }
-  std::string title;
+  std::string text;
   std::function<void()> action;
   bool enabled = true;
 };
@@ -49,30 +41,27 @@ struct AppWindow final : Window {
 
 // The server's side is what the toolkit's reader and process watcher would do: write, end().
 struct Server final : ChildProcess {
-  explicit Server(std::optional<std::string> failure) : failure(failure) {}
+  explicit Server(std::optional<LaunchError> failure) : failure(failure) {}
   void setExecutable(const std::filesystem::path& value) override { executable = value; }
   void setArguments(const Strings& value) override { arguments = value; }
   void setStandardOutputHandler(OutputHandler handler) override { write = handler; }
   void setStandardErrorToNullDevice() override { errorDiscarded = true; }
-  void setTerminationHandler(TerminationHandler handler) override { ended = handler; }
-  std::optional<LaunchError> launch() override {
-    running = !failure;
-    return failure ? std::optional(LaunchError{*failure}) : std::nullopt;
-  }
-  bool isRunning() const override { return running; }
+  void setTerminationHandler(TerminationHandler handler) override { terminated = handler; }
+  std::optional<LaunchError> launch() override { return failure; }
+  bool isRunning() const override { return !failure && !ended; }
   void interrupt() override { ++interrupts; }
   void end() {
-    running = false;
-    ended();
+    ended = true;
+    terminated();
   }
 
-  std::optional<std::string> failure;
+  std::optional<LaunchError> failure;
   std::filesystem::path executable;
   Strings arguments;
-  bool errorDiscarded = false, running = false;
+  bool errorDiscarded = false, ended = false;
   int interrupts = 0;
   OutputHandler write;
-  TerminationHandler ended;
+  TerminationHandler terminated;
 };
 
 class Application final : public toolkit::Application {
@@ -81,18 +70,22 @@ class Application final : public toolkit::Application {
   int run(int, char**) override { return 0; }
   void setMainMenu(const Menu& value) override { menu = value; }
   void activateIgnoringOtherApps() override {}
-  std::unique_ptr<Window> makeWindow(const Rect&, WindowStyle) override { return made(window); }
-  std::unique_ptr<Label> makeLabel(const std::string& text) override { return label(text); }
-  std::unique_ptr<Label> makeWrappingLabel(const std::string& text) override { return label(text); }
+  std::unique_ptr<Window> makeWindow(const Rect&, WindowStyle) override {
+    return std::unique_ptr<Window>(window = new AppWindow);
+  }
+  std::unique_ptr<Label> makeLabel(const std::string& text) override { return make(text); }
+  std::unique_ptr<Label> makeWrappingLabel(const std::string& text) override { return make(text); }
   std::unique_ptr<Button> makeButton(const std::string& title,
                                      std::function<void()> action) override {
-    return std::make_unique<PushButton>(title, action);
+    return make(title, action);
   }
   std::unique_ptr<View> makeStackView(std::vector<std::unique_ptr<View>> views, double,
                                       const Rect&) override {
-    return made(stack, std::move(views));
+    return std::unique_ptr<View>(stack = new Stack(std::move(views)));
   }
-  std::unique_ptr<ChildProcess> makeChildProcess() override { return made(child, launchFailure); }
+  std::unique_ptr<ChildProcess> makeChildProcess() override {
+    return std::unique_ptr<ChildProcess>(child = new Server(launchFailure));
+  }
   void runModalAlert(const Alert& alert) override { alerts.push_back(alert); }
   bool openURL(const std::string& url) override {
     opened.push_back(url);
@@ -108,17 +101,13 @@ class Application final : public toolkit::Application {
   // The window's views top to bottom: a label's text, a button's title ("[off]" when disabled).
   Strings shown() const {
     Strings texts;
-    for (const auto& view : stack->views) {
-      const auto* button = dynamic_cast<const PushButton*>(view.get());
-      texts.push_back(button ? button->title + (button->enabled ? "" : " [off]")
-                             : dynamic_cast<const TextLabel&>(*view).text);
-    }
+    for (const auto& view : stack->views)
+      texts.push_back(control(*view).text + (control(*view).enabled ? "" : " [off]"));
     return texts;
   }
   // As on screen, a disabled button takes no click.
   void click(std::size_t index) const {
-    auto& button = dynamic_cast<PushButton&>(*stack->views.at(index));
-    if (button.enabled) button.action();
+    if (const auto& button = control(*stack->views.at(index)); button.enabled) button.action();
   }
 
   // What the launcher made, and owns.
@@ -126,29 +115,21 @@ class Application final : public toolkit::Application {
   Stack* stack = nullptr;
   Server* child = nullptr;
 
-  std::optional<std::string> launchFailure;
+  std::optional<LaunchError> launchFailure;
   bool browserTakesAddresses = true;
   std::optional<Menu> menu;
   Strings opened;
   std::vector<Alert> alerts;
 
  private:
-  template <typename Made, typename... Arguments>
-  std::unique_ptr<Made> made(Made*& record, Arguments&&... arguments) {
-    auto object = std::make_unique<Made>(std::forward<Arguments>(arguments)...);
-    record = object.get();
-    return object;
-  }
-  std::unique_ptr<Label> label(const std::string& text) {
-    return std::make_unique<TextLabel>(text);
-  }
+  static std::unique_ptr<Control> make(auto... made) { return std::make_unique<Control>(made...); }
+  static const Control& control(const View& view) { return dynamic_cast<const Control&>(view); }
 
   std::deque<std::function<void()>> queue_;
 };
 
 // A private directory for the files a test hands over, removed with them.
 struct ScratchDirectory {
-  std::filesystem::path operator/(const std::string& name) const { return path / name; }
   std::filesystem::path write(const std::string& name, const std::string& bytes) const {
     std::ofstream(path / name, std::ios::binary) << bytes;
     return path / name;

@@ -1,0 +1,174 @@
+// The launcher's pure units: the server's announcement, the addresses it opens, key files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <boost/url/parse.hpp>
+
+#include "Base64Url.h"
+#include "FakeToolkit.h"
+#include "KeyFile.h"
+#include "LabAddress.h"
+#include "ReadinessScan.h"
+
+namespace quav {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kHost = "http://127.0.0.1:8123";
+
+TEST(Base64Url, EncodesWithTheUrlSafeAlphabetAndNoPadding) {
+  // Bytes, then their text: RFC 4648's vectors without the "=" padding, then the bytes that
+  // standard Base64 writes with "+" and "/".
+  for (const auto& vectors :
+       {std::vector<std::string>{"", "", "f", "Zg", "fo", "Zm8", "foo", "Zm9v", "foob", "Zm9vYg",
+                                 "fooba", "Zm9vYmE", "foobar", "Zm9vYmFy"},
+        std::vector<std::string>{"\xfb\xef\xbe", "----", "\xff\xff\xff", "____", "\xfb\xff", "-_8",
+                                 "\0\0"s, "AAA"}}) {
+    for (std::size_t i = 0; i < vectors.size(); i += 2) {
+      EXPECT_EQ(base64url(vectors[i]), vectors[i + 1]) << vectors[i + 1];
+    }
+  }
+}
+
+TEST(KeyAddress, ReplacesOnlyTheFragment) {
+  for (const auto& [lab, key, expected] : std::vector<std::array<std::string, 3>>{
+           {kHost + "/", "foob", kHost + "/#quav-key=Zm9vYg"},
+           {kHost + "/lab#intro", "foo", kHost + "/lab#quav-key=Zm9v"},
+           {kHost + "/lab?mode=a%20b", "fo", kHost + "/lab?mode=a%20b#quav-key=Zm8"},
+           {"https://me:pw@127.0.0.1:1", "\xfb\xff", "https://me:pw@127.0.0.1:1#quav-key=-_8"}}) {
+    EXPECT_EQ(keyAddress(boost::urls::parse_uri(lab).value(), key), expected) << lab;
+  }
+}
+
+TEST(GuideAddress, AppendsOnePathSegment) {
+  for (const auto& [lab, expected] : std::vector<std::array<std::string, 2>>{
+           {kHost + "/", kHost + "/CONNECT.html"},
+           {kHost, kHost + "/CONNECT.html"},
+           {kHost + "/lab", kHost + "/lab/CONNECT.html"},
+           {kHost + "/lab/", kHost + "/lab/CONNECT.html"},
+           {kHost + "/a%20b", kHost + "/a%20b/CONNECT.html"},
+           {kHost + "/lab/index.html?x=1#top", kHost + "/lab/index.html/CONNECT.html?x=1#top"}}) {
+    EXPECT_EQ(guideAddress(boost::urls::parse_uri(lab).value()), expected) << lab;
+  }
+}
+
+// Each maximal ill-formed subsequence becomes one U+FFFD.
+TEST(Utf8Decoding, ReplacesEachMaximalIllFormedSubsequenceOnce) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"\x7F\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF", "\x7F\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF"},
+      // The Unicode Standard's example in section 3.9: 61 F1 80 80 E1 80 C2 62 80 63 80 BF 64.
+      {"a\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
+       "a" + r + r + r + "b" + r + "c" + r + r + "d"},
+      {"\xC0\xAF", r + r},                  // overlong, two bytes
+      {"\xE0\x80\xAF", r + r + r},          // overlong, three bytes
+      {"\xF0\x8F\xBF\xBF", r + r + r + r},  // overlong, four bytes
+      {"\xED\xA0\x80", r + r + r},          // surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
+      {"\xF5\xFE\xFF", r + r + r},          // never a lead byte
+      {"ok\xE2\x80", "ok" + r},             // truncated at the end
+      {"\xF0\x9F\x8E\n", r + "\n"},         // truncated before ASCII
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const auto& [bytes, text] : cases) {
+    EXPECT_EQ(decodeUtf8(bytes), text) << ::testing::PrintToString(bytes);
+  }
+}
+
+TEST(AnnouncedLabAddress, TakesOnlyAbsoluteUrlsOnTheIpv4Loopback) {
+  const std::string prefix = "QUAV Tonvex is ready: ";
+  for (const std::string address :
+       {"http://127.0.0.1:8123/", "http://u:p@127.0.0.1:9/lab?a=1#top", "quav://127.0.0.1"}) {
+    EXPECT_EQ(announcedLabAddress(prefix + address).value().buffer(), address);
+  }
+  for (const std::string address :
+       {"http://localhost:8123/", "http://127.0.0.2:8123/", "http://[::1]:8123/",
+        "http://127.000.0.1/", "http://127.0.0.1.example/", "http://127.0.0.1x/",
+        "http://127.0.0.1:80x/", "127.0.0.1:8123", "localhost:8123", "//127.0.0.1:8123/",
+        "http://127.0.0.1:8123/\r", "http://127.0.0.1:8123/a b", " http://127.0.0.1/", ""}) {
+    EXPECT_FALSE(announcedLabAddress(prefix + address)) << address;
+  }
+  EXPECT_FALSE(announcedLabAddress("quav tonvex is ready: http://127.0.0.1/"));
+  EXPECT_FALSE(announcedLabAddress("12:00 QUAV Tonvex is ready: http://127.0.0.1/"));
+}
+
+const std::string kValidKey = R"({"format":"quav-key","version":1,"key":"C","scale":"major"})";
+
+// The valid key file's text with one member's value text replaced.
+std::string with(const std::string& member, const std::string& value) {
+  std::string text = kValidKey;
+  const auto start = text.find(':', text.find('"' + member + '"')) + 1;
+  return text.replace(start, text.find_first_of(",}", start) - start, value);
+}
+
+TEST(LocalFilePath, NamesOnlyLocalFiles) {
+  for (const auto& [url, path] : std::vector<std::pair<std::string, std::string>>{
+           {"file:///home/me/C%20major.quavkey", "/home/me/C major.quavkey"},
+           {"FILE://LocalHost/tmp/a.quavkey", "/tmp/a.quavkey"},
+           {"file:/tmp/a.quavkey", "/tmp/a.quavkey"},
+           {"file:///tmp/a.quavkey?x#y", "/tmp/a.quavkey"}}) {
+    EXPECT_EQ(localFilePath(url), std::filesystem::path(path)) << url;
+  }
+  for (const char* url :
+       {"file://server/share/a.quavkey", "file:a.quavkey", "file:///tmp/a%00.quavkey",
+        "http://127.0.0.1/a.quavkey", "/tmp/a.quavkey", "not a url.quavkey"}) {
+    EXPECT_EQ(localFilePath(url), std::nullopt) << url;
+  }
+}
+
+TEST(KeyFileContent, TakesOnlyTheListedValues) {
+  const struct {
+    std::string member;
+    std::vector<std::string> accepted, rejected;
+  } cases[] = {{"format", {R"("quav-key")"}, {R"("QUAV-KEY")", "1"}},
+               {"version", {"1", "1.0", "1e0"}, {"true", R"("1")", "2", "1.5", "null", "01"}},
+               {"key",
+                {R"("C#")", R"("Eb")", R"("\u0046#")"},
+                {R"("Db")", R"("A#")", R"("c")", R"("C ")", "0", "\"C\xFF\""}},
+               {"scale", {R"("minor")"}, {R"("Major")", R"("MINOR")"}}};
+  for (const auto& [member, accepted, rejected] : cases) {
+    for (const auto& value : accepted) EXPECT_TRUE(isKeyFileContent(with(member, value))) << value;
+    for (const auto& value : rejected) EXPECT_FALSE(isKeyFileContent(with(member, value))) << value;
+  }
+}
+
+TEST(KeyFileContent, IsStrictJsonOfOneObjectWithExactlyTheFourMembers) {
+  EXPECT_TRUE(isKeyFileContent("\xEF\xBB\xBF" + kValidKey));  // a byte order mark, as JSON allows
+  EXPECT_TRUE(
+      isKeyFileContent("\n {\r\n\t\"scale\" : \"minor\",\n \"key\": \"Bb\" , \"version\":1, "
+                       "\"format\":\"quav-key\"}"));
+  const std::string head = R"({"format":"quav-key","version":1,"key":"C")";
+  for (const auto& text : std::vector<std::string>{
+           "", "1", R"("quav-key")", "[" + kValidKey + "]", kValidKey + kValidKey, head + "}",
+           head + R"(,"scale":"major","tempo":1})", head + R"(,"scale":"major","scale":"major"})",
+           head + R"(,"scale":"major",})", "/* exported */" + kValidKey,
+           R"({"Format":"quav-key","version":1,"key":"C","scale":"major"})",
+           R"({'format':'quav-key','version':1,'key':'C','scale':'major'})",
+           kValidKey + std::string(1, '\0')}) {
+    EXPECT_FALSE(isKeyFileContent(text)) << ::testing::PrintToString(text);
+  }
+}
+
+TEST(ReadKeyFile, TakesRegularFilesWithinTheLimitExactlyAsStored) {
+  fake::ScratchDirectory files;
+  const auto at = [&](const char* name) { return files.path / name; };
+  const std::string atLimit = kValidKey + std::string(kKeyFileSizeLimit - kValidKey.size(), ' ');
+  files.write("over.quavkey", atLimit + " ");
+  std::filesystem::create_directory(at("directory.quavkey"));
+  // Opening a FIFO for reading waits for a writer; reading /dev/zero never ends.
+  ASSERT_EQ(mkfifo(at("fifo.quavkey").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", at("zero.quavkey"));
+  std::filesystem::create_symlink(files.write("a.json", kValidKey), at("link.quavkey"));
+  std::filesystem::create_symlink(at("over.quavkey"), at("large-link.quavkey"));
+  EXPECT_EQ(readKeyFile(files.write("limit.quavkey", atLimit)), atLimit);
+  EXPECT_EQ(readKeyFile(at("link.quavkey")), kValidKey);
+  for (const char* name : {"over.quavkey", "missing.quavkey", "directory.quavkey", "fifo.quavkey",
+                           "zero.quavkey", "large-link.quavkey"}) {
+    EXPECT_EQ(readKeyFile(at(name)), std::nullopt) << name;
+  }
+}
+
+}  // namespace
+}  // namespace quav
