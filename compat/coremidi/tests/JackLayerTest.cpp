@@ -5,18 +5,15 @@
 #include <jack/jack.h>
 
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 #include <vector>
-
-namespace {
 
 using Packet = std::vector<Byte>;
 
 // Sends the packets from a source as one packet list of up to 64 KiB.
-OSStatus send(MIDIEndpointRef source, const std::vector<Packet>& packets) {
-  std::vector<std::uint64_t> storage(8192);
-  auto* list = reinterpret_cast<MIDIPacketList*>(storage.data());
+static OSStatus send(MIDIEndpointRef source, const std::vector<Packet>& packets) {
+  alignas(8) Byte storage[65536];
+  auto* list = reinterpret_cast<MIDIPacketList*>(storage);
   MIDIPacket* at = MIDIPacketListInit(list);
   for (const auto& packet : packets) {
     at = MIDIPacketListAdd(list, 65536, at, 0, packet.size(), packet.data());
@@ -25,7 +22,7 @@ OSStatus send(MIDIEndpointRef source, const std::vector<Packet>& packets) {
 }
 
 // A SysEx message of `length` bytes whose body encodes `seed`.
-Packet sysEx(std::size_t length, unsigned seed) {
+static Packet sysEx(std::size_t length, unsigned seed) {
   Packet message(length, 0xF0);
   for (std::size_t at = 1; at < length; ++at) message[at] = (seed * 31 + at * 7) & 0x7F;
   message.back() = 0xF7;
@@ -49,9 +46,8 @@ class LayerTest : public ::testing::Test {
     auto& test = *static_cast<LayerTest*>(self);
     std::lock_guard lock(test.mutex);
     const MIDIPacket* packet = &list->packet[0];
-    for (UInt32 index = 0; index < list->numPackets; ++index, packet = MIDIPacketNext(packet)) {
+    for (UInt32 index = 0; index < list->numPackets; ++index, packet = MIDIPacketNext(packet))
       test.packets.emplace_back(packet->data, packet->data + packet->length);
-    }
     test.arrived.notify_all();
   }
   // The packets from the `from`th on, once there are `count` of them or after 20 s.
@@ -95,7 +91,6 @@ TEST_F(LayerTest, WrongCallsAreStatusCodes) {
   await(0, 1);  // from now on the size of a port buffer is known
   const MIDIObjectRef none = 0x7FFFFFFF;
   const SInt32 id = 0x51554131;
-  const CFStringRef uniqueID = kMIDIPropertyUniqueID;
   MIDIEndpointRef made = 0;
   EXPECT_EQ(send(sink, {{0xF8}}), kMIDIWrongEndpointType);
   EXPECT_EQ(send(none, {{0xF8}}), kMIDIObjectNotFound);
@@ -105,16 +100,16 @@ TEST_F(LayerTest, WrongCallsAreStatusCodes) {
   EXPECT_EQ(MIDISourceCreate(none, CFSTR("x"), &made), kMIDIInvalidClient);
   EXPECT_EQ(MIDISourceCreate(source, CFSTR("x"), &made), kMIDIInvalidClient);
   EXPECT_EQ(MIDIClientDispose(source), kMIDIInvalidClient);
-  EXPECT_EQ(MIDIObjectSetIntegerProperty(client, uniqueID, id), kMIDIUnknownProperty);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(client, kMIDIPropertyUniqueID, id), kMIDIUnknownProperty);
   EXPECT_EQ(MIDIObjectSetStringProperty(client, kMIDIPropertyManufacturer, CFSTR("Q")),
             kMIDIUnknownProperty);
-  EXPECT_EQ(MIDIObjectSetIntegerProperty(none, uniqueID, id), kMIDIObjectNotFound);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(none, kMIDIPropertyUniqueID, id), kMIDIObjectNotFound);
   // A unique ID is the endpoint's own until the endpoint goes.
-  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, uniqueID, id), noErr);
-  EXPECT_EQ(MIDIObjectSetIntegerProperty(sink, uniqueID, id), kMIDIIDNotUnique);
-  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, uniqueID, id), noErr);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, id), noErr);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(sink, kMIDIPropertyUniqueID, id), kMIDIIDNotUnique);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(source, kMIDIPropertyUniqueID, id), noErr);
   EXPECT_EQ(MIDIEndpointDispose(source), noErr);
-  EXPECT_EQ(MIDIObjectSetIntegerProperty(sink, uniqueID, id), noErr);
+  EXPECT_EQ(MIDIObjectSetIntegerProperty(sink, kMIDIPropertyUniqueID, id), noErr);
   EXPECT_EQ(MIDIEndpointDispose(source), kMIDIObjectNotFound);
   EXPECT_EQ(send(source, {{0xF8}}), kMIDIObjectNotFound);
 }
@@ -125,5 +120,3 @@ TEST(ExitTest, ClientLeftOpen) {
   ASSERT_EQ(MIDIClientCreate(CFSTR("Layer Exit"), nullptr, nullptr, &client), noErr);
   ASSERT_EQ(MIDISourceCreate(client, CFSTR("Layer Exit"), &source), noErr);
 }
-
-}  // namespace
