@@ -6,7 +6,6 @@ Clients end before their server, each cleanly: a client killed outright holds a 
 server up for seconds."""
 
 import contextlib
-import signal
 
 import pytest
 
@@ -24,21 +23,17 @@ def jack_tool(env, *argv):
 
 @contextlib.contextmanager
 def jack_server():
-    name = unique_name("quav-jack")
-    env = {**NO_SERVER, "JACK_DEFAULT_SERVER": name}
+    env = {**NO_SERVER, "JACK_DEFAULT_SERVER": (name := unique_name("quav-jack"))}
     with Process(["/usr/bin/jackd", "--no-realtime", "-S", "-n", name,
                   "-d", "dummy", "-r", "48000", "-p", "256"], env) as server:
         # jackd has no readiness signal of its own; a client that connects is the proof.
         assert wait_until(lambda: run(["/usr/bin/jack_lsp"], env=env)[0] == 0, 20), server.error
         yield env
-        server.send_signal(signal.SIGTERM)
+        server.popen.terminate()
         server.finish()
 
 
-@pytest.fixture
-def jack():
-    with jack_server() as env:
-        yield env
+jack = pytest.fixture(jack_server.__wrapped__)
 
 
 def since(process, end, stream="output", timeout=20.0):
@@ -71,5 +66,4 @@ def relay_with_peer(relay_path, ready, port, env):
             since(peer, "midi_peer: connected\n", "error")
             yield relay, peer
             relay.finish()
-            peer.send_signal(signal.SIGTERM)
             peer.finish()
