@@ -3,7 +3,6 @@ stand-in server that records what it receives. Tests marked gtk use what only th
 another shell runs the rest with -m "not gtk"."""
 
 import base64
-import contextlib
 import os
 import shutil
 import signal
@@ -29,67 +28,59 @@ def key_address(key, address=ADDRESS):
 
 def ended(pid):
     """Also when nobody has collected its exit (the desktop started it, not the test)."""
-    stat = Path(f"/proc/{pid}/stat")
-    return not stat.exists() or ") Z " in stat.read_text()
+    return not (stat := Path(f"/proc/{pid}/stat")).exists() or ") Z " in stat.read_text()
 
 
-class Lab:
-    """The launcher copied to an installation of its own (it finds the server beside itself)
-    whose server announces the lab, records its arguments and each SIGINT, and outlives the
-    launcher: it waits while a file "hold" exists, and ends once a file "stop" does."""
+class Lab(Desktop):
+    """A desktop with the launcher copied to an installation of its own (it finds the server
+    beside itself) whose server announces the lab, records its arguments and each SIGINT, and
+    outlives the launcher: it waits while a file "hold" exists, and ends once a file "stop" does."""
 
-    def __init__(self, root, launcher, desktop, server=True):
-        self.root, self.desktop, self.launches = root, desktop, []
-        (root / "bin").mkdir(parents=True)
+    def __init__(self, root, launcher):
+        super().__init__(root)
+        (root / "bin").mkdir()
         self.launcher = shutil.copy(launcher, root / "bin")
-        if server:
-            script = root / "share/quav-lab/backend/tonvex-server"
-            script.parent.mkdir(parents=True)
-            script.write_text(
-                f"#!/bin/sh\ncd '{root}'\necho $$ > server.pid\nprintf '%s\\n' \"$@\" > arguments\n"
-                "trap 'echo INT >> signals' INT\nwhile [ -e hold ]; do sleep 0.1; done\n"
-                f"echo 'QUAV Tonvex is ready: {ADDRESS}'\nuntil [ -e stop ]; do sleep 0.1; done\n")
-            script.chmod(0o755)
+        script = root / "share/quav-lab/backend/tonvex-server"
+        script.parent.mkdir(parents=True)
+        script.write_text(
+            f"#!/bin/sh\ncd '{root}'\necho $$ > server.pid\nprintf '%s\\n' \"$@\" > arguments\n"
+            "trap 'echo INT >> signals' INT\nwhile [ -e hold ]; do sleep 0.1; done\n"
+            f"echo 'QUAV Tonvex is ready: {ADDRESS}'\nuntil [ -e stop ]; do sleep 0.1; done\n")
+        script.chmod(0o755)
 
-    def file(self, name, content=None):
-        if content is not None:
-            (self.root / name).write_bytes(content)
+    def write(self, name, content=b""):
+        (self.root / name).write_bytes(content)
         return self.root / name
 
     def text(self, name):
-        return self.file(name).read_text() if self.file(name).exists() else ""
+        return (self.root / name).read_text() if (self.root / name).exists() else ""
 
     def launch(self, *files):
-        self.launches.append(Process([self.launcher, *files], self.desktop.env))
-        return self.launches[-1]
+        self.helpers.append(Process([self.launcher, *files], self.env))  # ended with the desktop
+        return self.helpers[-1]
 
     def ready(self, count=1):
-        return wait_until(lambda: len(self.desktop.opened()) >= count)
+        return wait_until(lambda: len(self.opened()) >= count)
 
     def shows(self, launcher, *widgets, timeout=10):
-        return wait_until(lambda: set(widgets) <= self.desktop.widgets(launcher.pid), timeout)
+        return wait_until(lambda: set(widgets) <= self.widgets(launcher.pid), timeout)
 
-    def close(self):
-        for launch in self.launches:
-            launch.__exit__()
-        with contextlib.suppress(ValueError, ProcessLookupError):
-            os.kill(int(self.text("server.pid")), signal.SIGKILL)
+    def __exit__(self, *_):
+        self.write("stop")
+        super().__exit__()
 
 
 @pytest.fixture
-def lab(request, tmp_path, desktop):
-    made = Lab(tmp_path / "lab", request.config.getoption("--launcher"), desktop,
-               getattr(request, "param", True))
-    yield made
-    made.close()
+def lab(request, tmp_path):
+    with Lab(tmp_path, request.config.getoption("--launcher")) as made:
+        yield made
 
 
-@pytest.mark.parametrize("key", [None, "song.QuavKey"])
-def test_opens_the_lab_once_at_readiness_with_a_key_file_given(lab, desktop, key):
-    lab.launch(*([lab.file(key, KEY)] if key else []))
-    assert lab.ready() and not wait_until(lambda: len(desktop.opened()) > 1, 0.5)
-    assert desktop.opened() == [key_address(KEY) if key else ADDRESS]
-    assert lab.text("arguments") == ARGUMENTS
+@pytest.mark.parametrize("key, address", [(None, ADDRESS), ("song.QuavKey", key_address(KEY))])
+def test_opens_the_lab_once_at_readiness_with_a_key_file_given(lab, key, address):
+    lab.launch(*([lab.write(key, KEY)] if key else []))
+    assert lab.ready() and not wait_until(lambda: len(lab.opened()) > 1, 0.5)
+    assert (lab.opened(), lab.text("arguments")) == ([address], ARGUMENTS)
 
 
 # Ctrl+Q is the quit item's key; Alt+F4 has the window manager close the window; the signals
@@ -97,12 +88,12 @@ def test_opens_the_lab_once_at_readiness_with_a_key_file_given(lab, desktop, key
 @pytest.mark.parametrize("way", ["ctrl+q", "alt+F4", pytest.param(signal.SIGINT, marks=(
     pytest.mark.xfail(strict=True, reason="SIGINT still ends the launcher at once"))),
     signal.SIGTERM, signal.SIGHUP], ids=lambda way: getattr(way, "name", way))
-def test_quitting_sends_the_server_one_sigint_without_waiting_for_it(lab, desktop, way):
+def test_quitting_sends_the_server_one_sigint_without_waiting_for_it(lab, way):
     launcher = lab.launch()
     assert lab.ready()
     if isinstance(way, str):
-        window = wait_until(lambda: desktop.windows("--name", "^QUAV Lab$"))[0]
-        desktop.tool("xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", way)
+        window = wait_until(lambda: lab.windows("--name", "^QUAV Lab$"))[0]
+        lab.tool("xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", way)
     else:
         launcher.send_signal(way)
     assert launcher.finish(5) == 0
@@ -111,69 +102,65 @@ def test_quitting_sends_the_server_one_sigint_without_waiting_for_it(lab, deskto
     os.kill(int(lab.text("server.pid")), 0)  # the server was meant to outlive the launcher
 
 
-def test_a_rejected_key_file_shows_a_modal_alert_and_opens_no_key(lab, desktop):
-    launcher = lab.launch(lab.file("song.quavkey", b'{"format": "quav-key"}'))
-    windows = wait_until(lambda: len(found := desktop.windows("--pid", launcher.pid)) == 2
-                         and found)
-    assert windows, "no alert beside the window"
-    states = [desktop.tool("xprop", "-id", w, "_NET_WM_STATE")[1] for w in windows]
-    assert sum("_NET_WM_STATE_MODAL" in state for state in states) == 1, states
-    desktop.tool("xdotool", "key", "Return")
-    assert wait_until(lambda: len(desktop.windows("--pid", launcher.pid)) == 1)
-    assert lab.ready()
-    assert not wait_until(lambda: desktop.opened() != [ADDRESS], 0.5)
+def test_a_rejected_key_file_shows_a_modal_alert_and_opens_no_key(lab):
+    launcher = lab.launch(lab.write("song.quavkey", b'{"format": "quav-key"}'))
+    assert (windows := wait_until(
+        lambda: len(found := lab.windows("--pid", launcher.pid)) == 2 and found)), "no alert"
+    assert sum("_MODAL" in lab.tool("xprop", "-id", w, "_NET_WM_STATE")[1] for w in windows) == 1
+    lab.tool("xdotool", "key", "Return")
+    assert wait_until(lambda: len(lab.windows("--pid", launcher.pid)) == 1)
+    assert lab.ready() and not wait_until(lambda: lab.opened() != [ADDRESS], 0.5)
 
 
 @pytest.mark.gtk
 def test_the_status_line_and_open_button_follow_the_server(lab):
-    lab.file("hold", b"")
+    lab.write("hold")
     launcher = lab.launch()
     assert lab.shows(launcher, ("label", "Starting QUAV Lab…", True), (*OPEN, False))
-    lab.file("hold").unlink()
+    (lab.root / "hold").unlink()
     assert lab.shows(launcher, ("label", READY, True), (*OPEN, True))
-    lab.file("stop", b"")
+    lab.write("stop")
     assert lab.shows(launcher, ("label", STOPPED, True), (*OPEN, False))
 
 
 @pytest.mark.gtk
-@pytest.mark.parametrize("lab", [False], ids=["no server"], indirect=True)
-def test_a_server_that_cannot_start_is_reported(lab, desktop):
+def test_a_server_that_cannot_start_is_reported(lab):
+    shutil.rmtree(lab.root / "share")
     launcher = lab.launch()
     failure = lab.shows(launcher, (*OPEN, False)) and wait_until(lambda: [
-        name for _, name, _ in desktop.widgets(launcher.pid) if name.startswith(FAILED)])
+        name for _, name, _ in lab.widgets(launcher.pid) if name.startswith(FAILED)])
     assert failure and len(failure[0]) > len(FAILED)
     assert not lab.shows(launcher, ("label", STOPPED, True), timeout=0.5)
 
 
 @pytest.mark.gtk
-def test_later_launches_hand_their_files_to_the_first_or_bring_it_back(lab, desktop):
+def test_later_launches_hand_their_files_to_the_first_or_bring_it_back(lab):
     first = lab.launch()
     assert lab.ready()
-    desktop.tool("xdotool", "windowminimize", "--sync", desktop.windows("--pid", first.pid)[0])
-    assert wait_until(lambda: not desktop.windows("--pid", first.pid))
+    lab.tool("xdotool", "windowminimize", "--sync", lab.windows("--pid", first.pid)[0])
+    assert wait_until(lambda: not lab.windows("--pid", first.pid))
     assert lab.launch().finish() == 0
-    assert wait_until(lambda: len(desktop.windows("--pid", first.pid)) == 1)
-    assert lab.ready(2) and desktop.opened() == [ADDRESS, ADDRESS]
+    assert wait_until(lambda: len(lab.windows("--pid", first.pid)) == 1)
+    assert lab.ready(2) and lab.opened() == [ADDRESS, ADDRESS]
 
-    assert lab.launch(lab.file("song.QUAVKEY", KEY)).finish() == 0
-    assert lab.ready(3) and desktop.opened()[2] == key_address(KEY)
+    assert lab.launch(lab.write("song.QUAVKEY", KEY)).finish() == 0
+    assert lab.ready(3) and lab.opened()[2] == key_address(KEY)
 
-    later = lab.launch(lab.file("bad.quavkey", b"[]"))
+    later = lab.launch(lab.write("bad.quavkey", b"[]"))
     assert lab.shows(first, ("label", "This key file could not be opened.", True), (
         "label", "Export a new .quavkey file from QUAV Lab. Nothing was sent to Auto-Tune.", True))
-    desktop.tool("xdotool", "key", "Return")
+    lab.tool("xdotool", "key", "Return")
     assert later.finish() == 0
-    assert not wait_until(lambda: len(desktop.opened()) > 3, 0.5)
-    assert lab.text("arguments") == ARGUMENTS, "one server only"
+    assert not wait_until(lambda: len(lab.opened()) > 3, 0.5) and lab.text("arguments") == ARGUMENTS
 
 
 @pytest.mark.gtk
 def test_the_installed_tree_opens_a_key_file_the_way_a_file_manager_does(bin_dir, tmp_path):
     prefix = tmp_path / "prefix"
-    status, out, err = run(["cmake", "--install", bin_dir.parent, "--prefix", prefix], timeout=120)
-    assert status == 0, out + err
-    assert run(["update-mime-database", prefix / "share/mime"])[0] == 0
-    assert run(["update-desktop-database", prefix / "share/applications"])[0] == 0
+    for argv in [["cmake", "--install", bin_dir.parent, "--prefix", prefix],
+                 ["update-mime-database", prefix / "share/mime"],
+                 ["update-desktop-database", prefix / "share/applications"]]:
+        assert (result := run(argv, timeout=120))[0] == 0, result
     entry = prefix / "share/applications/app.quav.Lab.desktop"
     assert run(["desktop-file-validate", entry]) == (0, "", "")
     assert f'\nExec="{prefix}/bin/tone_launcher" %U\n' in entry.read_text()
@@ -187,13 +174,10 @@ def test_the_installed_tree_opens_a_key_file_the_way_a_file_manager_does(bin_dir
 
         # The launcher started for the file must not hold on to the output the test reads.
         desktop.tool("sh", "-c", 'exec gio open "$0" > /dev/null 2>&1', tmp_path / "song.quavkey")
-        assert wait_until(lambda: desktop.opened(), 20), "the lab did not open"
-        address = desktop.opened()[0].split("#")[0]
-        assert desktop.opened() == [key_address(KEY, address)]
-        assert address.startswith("http://127.0.0.1:")
-        window = desktop.windows("--name", "^QUAV Lab$")[0]
-        pid = int(desktop.tool("xdotool", "getwindowpid", window)[1])
+        assert (opened := wait_until(desktop.opened, 20)), "the lab did not open"
+        address = opened[0].split("#")[0]
+        assert address.startswith("http://127.0.0.1:") and opened == [key_address(KEY, address)]
+        pid = int(desktop.tool("xdotool", "search", "--name", "^QUAV Lab$", "getwindowpid")[1])
         processes = [pid, *Path(f"/proc/{pid}/task/{pid}/children").read_text().split()]  # server
-        desktop.tool("xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers",
-                     "ctrl+q")
+        os.kill(pid, signal.SIGTERM)
         assert wait_until(lambda: all(map(ended, processes))), "the launcher or server stays"

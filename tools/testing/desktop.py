@@ -5,12 +5,10 @@ it is asked to open. Nothing is shared with other tests or with the machine's ow
 import signal
 
 import dbus
-import pytest
 
 from quav_testing import Process, run, wait_until
 
 ACCESSIBLE = "org.a11y.atspi.Accessible"
-SENSITIVE = 1 << 24  # bit of the second word of an accessible's state set
 
 
 def pytest_addoption(parser):
@@ -18,31 +16,21 @@ def pytest_addoption(parser):
 
 
 def pytest_configure(config):
-    config.addinivalue_line(
-        "markers", "gtk: needs the GTK shell (D-Bus single instance, accessibility, packaging)")
-
-
-@pytest.fixture
-def desktop(tmp_path):
-    with Desktop(tmp_path / "desktop") as made:
-        yield made
+    config.addinivalue_line("markers", "gtk: needs the GTK shell (single instance, packaging)")
 
 
 class Desktop:
     def __init__(self, root, data_dirs=()):
         self.root = root
         (root / "data/applications").mkdir(parents=True)
-        (root / "config").mkdir()
         (root / "runtime").mkdir(mode=0o700)
-        (root / "browser").write_text(f"#!/bin/sh\nprintf '%s\\n' \"$@\" >> '{root}/opened'\n")
-        (root / "browser").chmod(0o755)
         (root / "data/applications/recorder.desktop").write_text(
-            f"[Desktop Entry]\nType=Application\nName=Recorder\nExec={root}/browser %u\n"
+            "[Desktop Entry]\nType=Application\nName=Recorder\n"
+            f"Exec=sh -c 'echo \"$0\" >> {root}/opened' %u\n"
             "MimeType=x-scheme-handler/http;x-scheme-handler/https;\nNoDisplay=true\n")
-        (root / "config/mimeapps.list").write_text(
-            "[Default Applications]\nx-scheme-handler/http=recorder.desktop\n"
-            "x-scheme-handler/https=recorder.desktop\n")
-        self.env = {"XDG_DATA_HOME": f"{root}/data", "XDG_CONFIG_HOME": f"{root}/config",
+        (root / "mimeapps.list").write_text(
+            "[Default Applications]\nx-scheme-handler/http=recorder.desktop\n")
+        self.env = {"XDG_DATA_HOME": f"{root}/data", "XDG_CONFIG_HOME": str(root),
                     "XDG_CACHE_HOME": f"{root}/cache", "XDG_RUNTIME_DIR": f"{root}/runtime",
                     "XDG_DATA_DIRS": ":".join([*map(str, data_dirs), "/usr/share"]),
                     "GDK_BACKEND": "x11", "WAYLAND_DISPLAY": ""}
@@ -52,22 +40,23 @@ class Desktop:
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_and_read(
             "dbus-daemon", "--session", "--nofork", "--print-address=1")
         self.helpers.append(Process(["openbox", "--sm-disable"], self.env))
-        assert wait_until(lambda: "window id" in self.tool("xprop", "-root",
-                                                           "_NET_SUPPORTING_WM_CHECK")[1])
+        assert wait_until(lambda: "window id" in self.tool(
+            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK")[1]), self.helpers[-1].error
         # Programs join the accessibility registry only if it runs when they start.
         session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
         self.a11y = dbus.bus.BusConnection(session.get_object(
             "org.a11y.Bus", "/org/a11y/bus").GetAddress(dbus_interface="org.a11y.Bus"))
         session.close()
-        self._applications()
+        self.registry = self.a11y.get_object("org.a11y.atspi.Registry",
+                                             "/org/a11y/atspi/accessible/root")
+        self.registry.GetChildren(dbus_interface=ACCESSIBLE)
 
     def _start_and_read(self, *argv):
         self.helpers.append(Process(argv, self.env))
         assert self.helpers[-1].wait_for("\n"), f"{argv[0]}: {self.helpers[-1].error}"
         return self.helpers[-1].output.split("\n")[0]
 
-    def __enter__(self):
-        return self
+    __enter__ = lambda self: self  # noqa: E731
 
     def __exit__(self, *_):
         self.a11y.close()
@@ -78,8 +67,7 @@ class Desktop:
 
     def opened(self):
         """The addresses the browser was asked to open, in order."""
-        path = self.root / "opened"
-        return path.read_text().splitlines() if path.exists() else []
+        return path.read_text().splitlines() if (path := self.root / "opened").exists() else []
 
     def tool(self, *argv):
         """Runs a desktop tool (xdotool, xprop, gio...) here; (status, output, error)."""
@@ -89,22 +77,18 @@ class Desktop:
         """The visible windows that xdotool search finds with `query` (--pid 42, --name x)."""
         return self.tool("xdotool", "search", "--onlyvisible", *map(str, query))[1].split()
 
-    def _applications(self):
-        return self.a11y.get_object("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"
-                                    ).GetChildren(dbus_interface=ACCESSIBLE)
-
     def widgets(self, pid):
         """What the process shows, as the accessibility bus tells: {(role, name, sensitive)}."""
         def visit(name, path):
             node = self.a11y.get_object(name, path)
             yield (str(node.GetRoleName(dbus_interface=ACCESSIBLE)),
                    str(node.Get(ACCESSIBLE, "Name", dbus_interface=dbus.PROPERTIES_IFACE)),
-                   bool(node.GetState(dbus_interface=ACCESSIBLE)[0] & SENSITIVE))
+                   bool(node.GetState(dbus_interface=ACCESSIBLE)[0] & 1 << 24))  # sensitive
             for child in node.GetChildren(dbus_interface=ACCESSIBLE):
                 yield from visit(*child)
         bus = self.a11y.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
         try:
-            return {widget for name, path in self._applications()
+            return {widget for name, path in self.registry.GetChildren(dbus_interface=ACCESSIBLE)
                     if bus.GetConnectionUnixProcessID(name) == pid for widget in visit(name, path)}
         except dbus.DBusException:  # a window went while we looked
             return set()
