@@ -56,7 +56,8 @@ class Desktop:
         assert self.helpers[-1].wait_for("\n"), f"{argv[0]}: {self.helpers[-1].error}"
         return self.helpers[-1].output.split("\n")[0]
 
-    __enter__ = lambda self: self  # noqa: E731
+    def __enter__(self):
+        return self
 
     def __exit__(self, *_):
         self.a11y.close()
