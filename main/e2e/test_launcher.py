@@ -116,7 +116,9 @@ def test_a_rejected_key_file_shows_a_modal_alert_and_opens_no_key(lab):
 def test_the_status_line_and_open_button_follow_the_server(lab):
     lab.write("hold")
     launcher = lab.launch()
-    assert lab.shows(launcher, ("label", "Starting QUAV Lab…", True), (*OPEN, False))
+    # The title bar offers the window's controls: the primary menu, minimize and close.
+    controls = [("button", name, True) for name in ("gtkmm__GtkMenuButton", "Minimize", "Close")]
+    assert lab.shows(launcher, ("label", "Starting QUAV Lab…", True), (*OPEN, False), *controls)
     (lab.root / "hold").unlink()
     assert lab.shows(launcher, ("label", READY, True), (*OPEN, True))
     lab.write("stop")

@@ -41,6 +41,7 @@ class AppDelegateTest : public ::testing::Test {
 TEST_F(AppDelegateTest, ShowsTheWindowAndMenuThenStartsTheServer) {
   launch();
   EXPECT_EQ(app.window->title, "QUAV Lab");
+  EXPECT_EQ(app.activations, 1);
   EXPECT_EQ(app.shown(),
             (Texts{"Find the key. Keep your audio local.",
                    "Analyze beats without installing Python or opening Terminal or Codex. DAW "

@@ -69,7 +69,7 @@ class Application final : public toolkit::Application {
   void setDelegate(ApplicationDelegate*) override {}
   int run(int, char**) override { return 0; }
   void setMainMenu(const Menu& value) override { menu = value; }
-  void activateIgnoringOtherApps() override {}
+  void activateIgnoringOtherApps() override { ++activations; }
   std::unique_ptr<Window> makeWindow(const Rect&, WindowStyle) override {
     return std::unique_ptr<Window>(window = new AppWindow);
   }
@@ -118,6 +118,7 @@ class Application final : public toolkit::Application {
   std::optional<LaunchError> launchFailure;
   bool browserTakesAddresses = true;
   std::optional<Menu> menu;
+  int activations = 0;
   Strings opened;
   std::vector<Alert> alerts;
 
