@@ -26,11 +26,15 @@ def jack_server():
     env = {**NO_SERVER, "JACK_DEFAULT_SERVER": (name := unique_name("quav-jack"))}
     with Process(["/usr/bin/jackd", "--no-realtime", "-S", "-n", name,
                   "-d", "dummy", "-r", "48000", "-p", "256"], env) as server:
-        # jackd has no readiness signal of its own; a client that connects is the proof.
-        assert wait_until(lambda: run(["/usr/bin/jack_lsp"], env=env)[0] == 0, 20), server.error
-        yield env
-        server.popen.terminate()
-        server.finish()
+        try:
+            # jackd has no readiness signal of its own; a client that connects is the proof.
+            assert wait_until(lambda: run(["/usr/bin/jack_lsp"], env=env)[0] == 0, 20), server.error
+            yield env
+        finally:
+            # Asked, also when the test failed: a server killed outright keeps one of the eight
+            # server slots in JACK's shared registry, and with all eight taken no server starts.
+            server.popen.terminate()
+            server.finish()
 
 
 jack = pytest.fixture(jack_server.__wrapped__)
