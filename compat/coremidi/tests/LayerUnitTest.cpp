@@ -33,7 +33,8 @@ TEST(PacketListTest, PacketsFollowTheArm64LayoutAndAddReturnsNullWhenFull) {
       EXPECT_EQ(reinterpret_cast<Byte*>(packet) - reinterpret_cast<Byte*>(list), offsets[index]);
       EXPECT_EQ(std::vector(packet->data, packet->data + packet->length),
                 std::vector(&data[index], &data[index + lengths[index]]));
-      EXPECT_EQ(packet->timeStamp, index + 1);
+      // A copy: EXPECT_EQ binds a reference, and the packed field may be misaligned.
+      EXPECT_EQ(MIDITimeStamp{packet->timeStamp}, index + 1);
     }
     EXPECT_EQ(list->numPackets, offsets.size()) << listBytes;
   }
