@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 struct __CFRunLoopSource {
@@ -21,6 +22,7 @@ struct __CFRunLoop {
   bool wakeUpPending = false;
   std::vector<bool*> runs;  // the stop flag of each CFRunLoopRun under way, innermost last
   std::vector<__CFRunLoopSource*> sources;
+  __CFRunLoop* earlier = nullptr;  // the loop made before this one
 };
 
 extern "C" const CFRunLoopMode kCFRunLoopDefaultMode = CFSTR("kCFRunLoopDefaultMode");
@@ -29,6 +31,10 @@ namespace {
 
 // One lock for every loop and source: the relays touch them a handful of times per run.
 std::mutex state;
+
+// Every loop made, the latest first: loops are kept on purpose (CFRunLoopGetCurrent), and this
+// keeps them reachable after their thread has ended, so a leak check can tell them from leaks.
+__CFRunLoop* latestLoop = nullptr;
 
 // Takes the signalled sources of a loop, in the order they were added, clearing their signal.
 std::vector<__CFRunLoopSource*> takeSignalled(CFRunLoopRef loop) {
@@ -45,7 +51,12 @@ std::vector<__CFRunLoopSource*> takeSignalled(CFRunLoopRef loop) {
 // Loops are never freed: a reference handed to another thread stays valid even after the
 // loop's own thread has ended.
 extern "C" CFRunLoopRef CFRunLoopGetCurrent(void) {
-  thread_local const CFRunLoopRef loop = new __CFRunLoop;
+  thread_local const CFRunLoopRef loop = [] {
+    auto* made = new __CFRunLoop;
+    std::lock_guard lock(state);
+    made->earlier = std::exchange(latestLoop, made);
+    return made;
+  }();
   return loop;
 }
 
