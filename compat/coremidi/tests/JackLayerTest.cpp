@@ -46,8 +46,10 @@ class LayerTest : public ::testing::Test {
     auto& test = *static_cast<LayerTest*>(self);
     std::lock_guard lock(test.mutex);
     const MIDIPacket* packet = &list->packet[0];
-    for (UInt32 index = 0; index < list->numPackets; ++index, packet = MIDIPacketNext(packet))
-      test.packets.emplace_back(packet->data, packet->data + packet->length);
+    for (UInt32 index = 0; index < list->numPackets; ++index, packet = MIDIPacketNext(packet)) {
+      const Byte* bytes = packet->data;
+      test.packets.emplace_back(bytes, bytes + packet->length);
+    }
     test.arrived.notify_all();
   }
   // The packets from the `from`th on, once there are `count` of them or after 20 s.

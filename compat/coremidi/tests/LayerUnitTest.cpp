@@ -31,7 +31,8 @@ TEST(PacketListTest, PacketsFollowTheArm64LayoutAndAddReturnsNullWhenFull) {
       ASSERT_EQ(packet == nullptr, index == offsets.size()) << listBytes << " " << index;
       if (packet == nullptr) break;
       EXPECT_EQ(reinterpret_cast<Byte*>(packet) - reinterpret_cast<Byte*>(list), offsets[index]);
-      EXPECT_EQ(std::vector(packet->data, packet->data + packet->length),
+      const Byte* bytes = packet->data;
+      EXPECT_EQ(std::vector(bytes, bytes + packet->length),
                 std::vector(&data[index], &data[index + lengths[index]]));
       // A copy: EXPECT_EQ binds a reference, and the packed field may be misaligned.
       EXPECT_EQ(MIDITimeStamp{packet->timeStamp}, index + 1);

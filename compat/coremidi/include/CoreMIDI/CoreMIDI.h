@@ -41,6 +41,10 @@ enum {
 // Packets are packed to 4 bytes: the 8-byte time stamp, the 16-bit length, then the data.
 // A packet's data may run past 256 bytes; the next packet starts at the first 4-byte
 // boundary after the data (MIDIPacketNext).
+// So read the data through a pointer (const Byte* bytes = packet->data; bytes[i]), never as
+// packet->data[i] or packet->data + n: a bounds check that knows only the declared size, as
+// clang's -fsanitize=bounds does, takes i >= 256 for an overrun. Through the pointer, the real
+// end of the list's buffer is what AddressSanitizer checks.
 #pragma pack(push, 4)
 typedef struct MIDIPacket {
   MIDITimeStamp timeStamp;
@@ -88,7 +92,7 @@ MIDIPacket* MIDIPacketListAdd(MIDIPacketList* pktlist, ByteCount listSize, MIDIP
 OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist);
 
 static inline MIDIPacket* MIDIPacketNext(const MIDIPacket* pkt) {
-  return (MIDIPacket*)(((uintptr_t)(&pkt->data[pkt->length]) + 3) & ~(uintptr_t)3);
+  return (MIDIPacket*)(((uintptr_t)pkt->data + pkt->length + 3) & ~(uintptr_t)3);
 }
 
 #ifdef __cplusplus
