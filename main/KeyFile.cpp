@@ -58,7 +58,10 @@ class FileDescriptor {
   int descriptor_;
 };
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+// The file may hold more than its size said: it may have grown since, or be one of the files
+// whose size means nothing (/proc's report none and yield any amount); so reading stops past
+// the limit, and the file is rejected, instead of going on without end.
+std::optional<std::string> readWithinLimit(const std::filesystem::path& path) {
   // The name may have been swapped for a FIFO or a device since its metadata was read:
   // opening without blocking and checking the opened file again keeps the import from hanging.
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -73,6 +76,7 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
     if (count == 0) return bytes;
     if (count > 0) {
       bytes.append(buffer.data(), static_cast<std::size_t>(count));
+      if (bytes.size() > kKeyFileSizeLimit) return std::nullopt;
     } else if (errno != EINTR) {
       return std::nullopt;
     }
@@ -140,8 +144,7 @@ bool hasKeyFileExtension(const std::filesystem::path& path) {
 std::optional<std::string> readKeyFile(const std::filesystem::path& path) {
   const auto size = sizeFromMetadata(path);
   if (!size || *size > kKeyFileSizeLimit) return std::nullopt;
-  // Read whole, even if the file grew since its size was taken.
-  auto bytes = readWholeFile(path);
+  auto bytes = readWithinLimit(path);
   if (!bytes || !isKeyFileContent(*bytes)) return std::nullopt;
   return bytes;
 }

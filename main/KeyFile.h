@@ -21,8 +21,8 @@ std::optional<std::filesystem::path> localFilePath(std::string_view url);
 bool hasKeyFileExtension(const std::filesystem::path& path);
 
 // The file's bytes exactly as read, when the file is a regular file of at most
-// kKeyFileSizeLimit bytes (by its metadata, asked before the file is opened) and its content
-// passes isKeyFileContent.
+// kKeyFileSizeLimit bytes (by its metadata, asked before the file is opened, and by what it
+// yields) and its content passes isKeyFileContent.
 std::optional<std::string> readKeyFile(const std::filesystem::path& path);
 
 // Strict JSON (UTF-8, no comments, no trailing commas, no member named twice) whose top-level

@@ -1,9 +1,13 @@
 // The launcher's pure units: the server's announcement, the addresses it opens, key files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 #include <array>
+#include <atomic>
 #include <boost/url/parse.hpp>
+#include <thread>
 
 #include "Base64Url.h"
 #include "FakeToolkit.h"
@@ -168,6 +172,24 @@ TEST(ReadKeyFile, TakesRegularFilesWithinTheLimitExactlyAsStored) {
                            "zero.quavkey", "large-link.quavkey"}) {
     EXPECT_EQ(readKeyFile(at(name)), std::nullopt) << name;
   }
+}
+
+// A name that is a key file when its size is asked and a much longer one, still a valid key
+// file, when it is read: what a file that grows looks like, or one whose size means nothing.
+TEST(ReadKeyFile, StopsReadingPastTheLimitWhateverTheSizeSaid) {
+  fake::ScratchDirectory files;
+  const auto name = files.write("key.quavkey", kValidKey);
+  const auto longer = files.write("longer", kValidKey + std::string(64 * 1024, ' '));
+  std::atomic<bool> done = false;
+  std::thread swapper([&] {
+    while (!done) renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, longer.c_str(), RENAME_EXCHANGE);
+  });
+  for (int attempt = 0; attempt < 20000; ++attempt) {
+    const auto bytes = readKeyFile(name);
+    if (bytes && *bytes != kValidKey) ADD_FAILURE() << "read " << bytes->size() << " bytes";
+  }
+  done = true;
+  swapper.join();
 }
 
 }  // namespace
