@@ -1,55 +1,45 @@
 #include "Ring.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-#include <new>
 
 namespace coremidi {
 
-Ring::Ring(std::size_t capacity) : ring_(jack_ringbuffer_create(capacity)) {
-  if (ring_ == nullptr) throw std::bad_alloc();
-  capacity_ = jack_ringbuffer_write_space(ring_);
-}
+Ring::Ring(std::size_t capacity)
+    : size_(std::bit_ceil(capacity)), bytes_(std::make_unique<char[]>(size_)) {}
 
-Ring::~Ring() {
-  jack_ringbuffer_free(ring_);
-}
-
+// Sequentially consistent loads and stores throughout: each store releases the bytes copied
+// before it, each load acquires them, and the rings are not busy enough for weaker orders to
+// matter.
 void Ring::put(const void* bytes, std::size_t count) {
-  jack_ringbuffer_data_t parts[2];
-  jack_ringbuffer_get_write_vector(ring_, parts);
-  auto* from = static_cast<const char*>(bytes);
-  std::size_t offset = pending_;
-  for (auto& part : parts) {
-    if (count == 0) break;
-    if (offset >= part.len) {
-      offset -= part.len;
-      continue;
-    }
-    const std::size_t here = std::min(count, part.len - offset);
-    std::memcpy(part.buf + offset, from, here);
-    from += here;
-    count -= here;
-    pending_ += here;
-    offset = 0;
-  }
+  const std::size_t at = (written_.load() + pending_) & (size_ - 1);
+  const std::size_t first = std::min(count, size_ - at);
+  std::memcpy(&bytes_[at], bytes, first);
+  std::memcpy(&bytes_[0], static_cast<const char*>(bytes) + first, count - first);
+  pending_ += count;
 }
 
 void Ring::commit() {
-  jack_ringbuffer_write_advance(ring_, pending_);
+  written_.store(written_.load() + pending_);
   pending_ = 0;
 }
 
 bool Ring::peek(void* into, std::size_t count) const {
-  return jack_ringbuffer_peek(ring_, static_cast<char*>(into), count) == count;
+  if (readable() < count) return false;
+  const std::size_t at = read_.load() & (size_ - 1);
+  const std::size_t first = std::min(count, size_ - at);
+  std::memcpy(into, &bytes_[at], first);
+  std::memcpy(static_cast<char*>(into) + first, &bytes_[0], count - first);
+  return true;
 }
 
 void Ring::take(void* into, std::size_t count) {
-  jack_ringbuffer_read(ring_, static_cast<char*>(into), count);
+  if (peek(into, count)) skip(count);
 }
 
 void Ring::skip(std::size_t count) {
-  jack_ringbuffer_read_advance(ring_, count);
+  read_.store(read_.load() + count);
 }
 
 }  // namespace coremidi
