@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "Metadata.h"
+#include "Period.h"
 
 namespace coremidi {
 namespace {
@@ -18,17 +19,6 @@ constexpr std::size_t kDestinationQueueBytes = 1024 * 1024;
 // The read procedure runs on this thread. Its stack has a fixed size, as JACK's own threads
 // have, so that it does not depend on the process's stack limit.
 constexpr std::size_t kReadThreadStack = 1024 * 1024;
-
-struct PeriodHeader {
-  std::uint32_t bytes;  // the whole record, this header included
-  std::uint32_t events;
-};
-
-struct EventHeader {
-  MIDITimeStamp time;
-  std::uint32_t length;
-  std::uint32_t unused;
-};
 
 // libjack reports on standard error by default; the programs on top own that stream.
 void silenceJack() {
@@ -358,18 +348,7 @@ void Client::deliver(Endpoint& destination) {
   while (!destination.disposed && destination.queue.peek(&period, sizeof period)) {
     period_.resize(period.bytes);
     destination.queue.take(period_.data(), period.bytes);
-    const std::size_t capacity = period.bytes + sizeof(MIDIPacketList) + 16 * period.events;
-    list_.resize(capacity / sizeof(std::uint64_t) + 1);
-    auto* list = reinterpret_cast<MIDIPacketList*>(list_.data());
-    MIDIPacket* packet = MIDIPacketListInit(list);
-    const std::uint8_t* at = period_.data() + sizeof period;
-    for (std::uint32_t index = 0; index < period.events; ++index) {
-      EventHeader header;
-      std::memcpy(&header, at, sizeof header);
-      at += sizeof header;
-      packet = MIDIPacketListAdd(list, capacity, packet, header.time, header.length, at);
-      at += header.length;
-    }
+    const MIDIPacketList* list = packetListOf(period_.data(), list_);
     if (destination.readProc != nullptr) destination.readProc(list, destination.refCon, nullptr);
   }
 }
