@@ -17,7 +17,12 @@ const MIDIPacketList* packetListOf(const std::uint8_t* record,
     EventHeader header;
     std::memcpy(&header, at, sizeof header);
     at += sizeof header;
-    packet = MIDIPacketListAdd(list, capacity, packet, header.time, header.length, at);
+    // The list has room for every event, but a packet's length cannot say more than 65535
+    // bytes: a longer event is left out, and the next packet follows the last one added.
+    if (MIDIPacket* added =
+            MIDIPacketListAdd(list, capacity, packet, header.time, header.length, at)) {
+      packet = added;
+    }
     at += header.length;
   }
   return list;

@@ -3,9 +3,12 @@
 #include <CoreMIDI/CoreMIDI.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <numeric>
 #include <thread>
 #include <vector>
+
+#include "Period.h"
 
 // A list starts with its 4-byte count; each packet is an 8-byte time stamp, a 2-byte length and
 // the data, and the next one starts on a 4-byte boundary. A packet that does not fit is null.
@@ -39,6 +42,27 @@ TEST(PacketListTest, PacketsFollowTheArm64LayoutAndAddReturnsNullWhenFull) {
     }
     EXPECT_EQ(list->numPackets, offsets.size()) << listBytes;
   }
+}
+
+// One period's events at a destination become one packet each; an event longer than a packet's
+// length can say is left out, and the next packet follows the last one added.
+TEST(PacketListTest, APeriodsEventsBecomePacketsAndThoseTooLongAreLeftOut) {
+  std::vector<std::uint8_t> record(sizeof(coremidi::PeriodHeader));
+  for (const std::uint32_t length : {3u, 65536u, 2u}) {
+    const coremidi::EventHeader header{length, length, 0};
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
+    record.insert(record.end(), bytes, bytes + sizeof header);
+    record.resize(record.size() + length, static_cast<std::uint8_t>(length));
+  }
+  const coremidi::PeriodHeader period{static_cast<std::uint32_t>(record.size()), 3};
+  std::memcpy(record.data(), &period, sizeof period);
+  std::vector<std::uint64_t> storage;
+  const MIDIPacketList* list = coremidi::packetListOf(record.data(), storage);
+  ASSERT_EQ(list->numPackets, 2u);
+  const MIDIPacket* first = &list->packet[0];
+  const MIDIPacket* second = MIDIPacketNext(first);
+  EXPECT_EQ(std::vector(first->data, first->data + first->length), std::vector<Byte>(3, 3));
+  EXPECT_EQ(std::vector(second->data, second->data + second->length), std::vector<Byte>(2, 2));
 }
 
 // What the source of the run-loop case below reaches from its perform.
