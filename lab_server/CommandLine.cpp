@@ -8,6 +8,22 @@ namespace {
 
 constexpr unsigned long highestPort = 65535;
 
+// An argument as a message shows it: in quotes, each control character as \xNN, so that the
+// message stays on one line whatever the argument holds.
+std::string quoted(std::string_view text) {
+  std::string shown = "'";
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (byte < 0x20 || byte == 0x7F) {
+      constexpr std::string_view digits = "0123456789abcdef";
+      shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+    } else {
+      shown += character;
+    }
+  }
+  return shown + "'";
+}
+
 bool isDecimal(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -15,7 +31,7 @@ bool isDecimal(std::string_view text) {
 // Digits only: from_chars alone would take a leading minus and stop quietly at trailing text.
 std::variant<std::uint16_t, UsageError> parsePort(std::string_view text) {
   if (!isDecimal(text)) {
-    return UsageError{"'" + std::string(text) + "' is not a port number (0 to 65535)"};
+    return UsageError{quoted(text) + " is not a port number (0 to 65535)"};
   }
   unsigned long value = 0;
   const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -42,7 +58,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments) 
       if (auto* error = std::get_if<UsageError>(&parsed)) return std::move(*error);
       port = std::get<std::uint16_t>(parsed);
     } else {
-      return UsageError{"unknown argument '" + std::string(*argument) + "'"};
+      return UsageError{"unknown argument " + quoted(*argument)};
     }
   }
   options.port = port.value_or(0);

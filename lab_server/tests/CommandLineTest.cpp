@@ -29,6 +29,8 @@ TEST(LabCommandLine, GivesThePortOrSaysWhatIsWrong) {
       {{"--port", "+80"}, "'+80' is not a port number"},
       {{"--port", " 80"}, "' 80' is not a port number"},
       {{"--port", "80x"}, "'80x' is not a port number"},
+      {{"--port", "8\n0"}, "'8\\x0a0' is not a port number"},
+      {{"--no-browser\r"}, "unknown argument '--no-browser\\x0d'"},
       {{"--port", "65536"}, "65536 is out of range"},
       {{"--port", "99999999999999999999999"}, "out of range"},
       {{"--port", "1", "--port", "2"}, "--port given more than once"},
