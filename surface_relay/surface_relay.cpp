@@ -14,6 +14,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "commands.h"
+
 static MIDIClientRef client = 0;
 static MIDIEndpointRef source = 0;
 static MIDIEndpointRef destination = 0;
@@ -85,9 +87,7 @@ static OSStatus hold(Byte zone, Byte port) {
   return either(press, release);
 }
 
-// Bit 6 of the value gives the direction, bits 0 to 5 the number of steps.
-static OSStatus turn(Byte controller, char sign, long steps) {
-  const Byte value = (Byte)(sign == '+' ? 0x40 + steps : steps);
+static OSStatus turn(Byte controller, Byte value) {
   const Byte message[3] = {0xB0, controller, value};
   return emit(message, sizeof message);
 }
@@ -103,52 +103,27 @@ static void heartbeat() {
   }
 }
 
-static bool between(char character, char low, char high) {
-  return character >= low && character <= high;
-}
-
-// Takes a step count off the end of a knob or page line ("knob:2:+:10\n" becomes "knob:2:+\n"
-// with 10 steps). Returns false for a line whose count is unusable, which is dropped.
-static bool removeStepCount(char* line, long* steps) {
-  *steps = 1;
-  if (strncmp(line, "knob:", 5) != 0 && strncmp(line, "page:", 5) != 0) return true;
-  char* colon = strrchr(line, ':');
-  if (!between(colon[1], '0', '9')) return true;
-  char* end = nullptr;
-  const long number = strtol(colon + 1, &end, 10);
-  if (strcmp(end, "\n") != 0 || number < 1 || number > 63) return false;
-  colon[0] = '\n';
-  colon[1] = '\0';
-  *steps = number;
-  return true;
-}
-
-// The first match decides; a line that matches nothing is no command.
-static OSStatus navigate(const char* line, long steps) {
-  const bool nine = strlen(line) == 9;
-  if (nine && strncmp(line, "insert:", 7) == 0 && between(line[7], '1', '8') && line[8] == '\n')
-    return button((Byte)(line[7] - '1'), 6);
-  if (nine && strncmp(line, "select:", 7) == 0 && between(line[7], '1', '4') && line[8] == '\n')
-    return button(0x1C, (Byte)(line[7] - '0' + 1));
-  if (strcmp(line, "auto-status\n") == 0) return hold(0x19, 2);
-  if (strcmp(line, "mode\n") == 0) return button(0x1C, 0);
-  if (strcmp(line, "assign\n") == 0) return button(0x1C, 1);
-  if (nine && strncmp(line, "knob:", 5) == 0 && between(line[5], '1', '4') && line[6] == ':' &&
-      (line[7] == '+' || line[7] == '-') && line[8] == '\n')
-    return turn((Byte)(0x47 + (line[5] - '0')), line[7], steps);
-  if (strcmp(line, "page:+\n") == 0 || strcmp(line, "page:-\n") == 0)
-    return turn(0x4C, line[5], steps);
-  return -1;
+static OSStatus navigate(Command command) {
+  switch (command.kind) {
+    case switchPress:
+      return button(command.first, command.second);
+    case heldSwitch:
+      return hold(command.first, command.second);
+    case relativeTurn:
+      return turn(command.first, command.second);
+    default:
+      return -1;
+  }
 }
 
 static void handle(char* line) {
-  long steps = 1;
-  if (!removeStepCount(line, &steps)) return;
-  if (strcmp(line, "90007f\n") == 0) {
+  const Command command = parseCommand(line);
+  if (command.kind == droppedLine) return;
+  if (command.kind == heartbeatReply) {
     heartbeat();
     return;
   }
-  const OSStatus status = navigate(line, steps);
+  const OSStatus status = navigate(command);
   fprintf(stderr, "navigation=%sstatus=%d\n", line, (int)status);
   fflush(stderr);
 }
