@@ -14,6 +14,7 @@ constexpr const char* kStartingText = "Starting QUAV Lab\u2026";
 constexpr const char* kReadyText =
     "Ready. Audio stays on this Mac. Quit this app when you\u2019re finished.";
 constexpr const char* kLaunchFailedText = "Could not start QUAV Lab: ";
+constexpr const char* kNoResourcesText = "The launcher could not find where it is installed.";
 constexpr const char* kStoppedText = "QUAV Lab stopped. Quit and reopen this app to restart.";
 
 const toolkit::Alert kRejectionAlert{
@@ -80,8 +81,14 @@ void AppDelegate::buildMenuAndWindow() {
 }
 
 void AppDelegate::startServer() {
+  // Never a server found relative to the working directory, which may hold anything.
+  const auto resources = application_.resourceDirectory();
+  if (!resources) {
+    status_->setStringValue(std::string(kLaunchFailedText) + kNoResourcesText);
+    return;
+  }
   child_ = application_.makeChildProcess();
-  child_->setExecutable(application_.resourceDirectory() / "backend" / "tonvex-server");
+  child_->setExecutable(*resources / "backend" / "tonvex-server");
   child_->setArguments({"--no-browser", "--port", "0"});
 
   // The toolkit may call these on a background thread: they only hand work to the main queue.

@@ -104,6 +104,15 @@ TEST_F(AppDelegateTest, SaysWhyTheServerCouldNotStartAndLeavesNothingToInterrupt
   EXPECT_EQ(app.child->interrupts, 0);
 }
 
+TEST_F(AppDelegateTest, StartsNoServerWhenItCannotTellWhereItIsInstalled) {
+  app.resources.reset();
+  launch();
+  EXPECT_EQ(app.shown().at(2),
+            "Could not start QUAV Lab: The launcher could not find where it is installed.");
+  EXPECT_EQ(app.child, nullptr);
+  delegate->applicationWillTerminate();
+}
+
 TEST_F(AppDelegateTest, NothingKeepsTheDelegateAliveAndLateTasksDoNothing) {
   launch();
   app.child->write(announce(kLab));

@@ -92,7 +92,7 @@ class Application final : public toolkit::Application {
     return browserTakesAddresses;
   }
   void postToMainQueue(std::function<void()> task) override { queue_.push_back(task); }
-  std::filesystem::path resourceDirectory() const override { return "/opt/quav/resources"; }
+  std::optional<std::filesystem::path> resourceDirectory() const override { return resources; }
 
   // Runs posted tasks, also those they post, until none is left.
   void runMainQueue() {
@@ -115,6 +115,7 @@ class Application final : public toolkit::Application {
   Stack* stack = nullptr;
   Server* child = nullptr;
 
+  std::optional<std::filesystem::path> resources = "/opt/quav/resources";
   std::optional<LaunchError> launchFailure;
   bool browserTakesAddresses = true;
   std::optional<Menu> menu;

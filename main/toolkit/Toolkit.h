@@ -163,8 +163,9 @@ class Application {
   virtual bool openURL(const std::string& url) = 0;
   // Runs the task later on the main thread, tasks in the order posted. Safe from any thread.
   virtual void postToMainQueue(std::function<void()> task) = 0;
-  // The directory the application's resources ship in (backend/tonvex-server lies there).
-  virtual std::filesystem::path resourceDirectory() const = 0;
+  // The directory the application's resources ship in (backend/tonvex-server lies there);
+  // nothing when the application cannot tell where it was installed.
+  virtual std::optional<std::filesystem::path> resourceDirectory() const = 0;
 };
 
 }  // namespace quav::toolkit

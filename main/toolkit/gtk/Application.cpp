@@ -215,10 +215,10 @@ void GtkToolkitApplication::postToMainQueue(std::function<void()> task) {
 
 // Resources ship in <prefix>/share/quav-lab next to <prefix>/bin, in the build tree as after
 // installation; the kernel's link to the executable has every symbolic link resolved.
-std::filesystem::path GtkToolkitApplication::resourceDirectory() const {
+std::optional<std::filesystem::path> GtkToolkitApplication::resourceDirectory() const {
   std::error_code error;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
+  if (error) return std::nullopt;
   return executable.parent_path().parent_path() / "share" / "quav-lab";
 }
 

@@ -40,7 +40,7 @@ class GtkToolkitApplication final : public Application {
   void runModalAlert(const Alert& alert) override;
   bool openURL(const std::string& url) override;
   void postToMainQueue(std::function<void()> task) override;
-  std::filesystem::path resourceDirectory() const override;
+  std::optional<std::filesystem::path> resourceDirectory() const override;
 
   const Glib::RefPtr<Gtk::Application>& gtkApplication() const { return application_; }
 
