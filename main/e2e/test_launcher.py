@@ -56,7 +56,9 @@ class Lab(Desktop):
         return (self.root / name).read_text() if (self.root / name).exists() else ""
 
     def launch(self, *files):
-        self.helpers.append(Process([self.launcher, *files], self.env))  # ended with the desktop
+        """The launcher leads a process group, as a terminal's job does."""
+        self.helpers.append(  # ended with the desktop
+            Process([self.launcher, *files], self.env, start_new_session=True))
         return self.helpers[-1]
 
     def ready(self, count=1):
@@ -84,19 +86,25 @@ def test_opens_the_lab_once_at_readiness_with_a_key_file_given(lab, key, address
 
 
 # Ctrl+Q is the quit item's key; Alt+F4 has the window manager close the window; the signals
-# come from a terminal, a plain kill or logging out.
-@pytest.mark.parametrize("way", ["ctrl+q", "alt+F4", pytest.param(signal.SIGINT, marks=(
-    pytest.mark.xfail(strict=True, reason="SIGINT still ends the launcher at once"))),
-    signal.SIGTERM, signal.SIGHUP], ids=lambda way: getattr(way, "name", way))
-def test_quitting_sends_the_server_one_sigint_without_waiting_for_it(lab, way):
-    launcher = lab.launch()
+# go to the launcher's process group, as from a terminal (Ctrl-C, hangup, kill -9 %1), a plain
+# kill or logging out. SIGKILL is the launcher's death without quitting.
+WAYS = ["ctrl+q", "alt+F4", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL]
+
+
+@pytest.mark.parametrize("way, alert", [(way, False) for way in WAYS] + [
+    (way, True) for way in WAYS if way != "alt+F4"],  # which would close the alert
+    ids=lambda value: getattr(value, "name", "alert open" if value is True else str(value)))
+def test_the_server_gets_one_sigint_however_the_launcher_ends(lab, way, alert):
+    launcher = lab.launch(*[lab.write("rejected.quavkey")] if alert else [])
     assert lab.ready()
     if isinstance(way, str):
-        window = wait_until(lambda: lab.windows("--name", "^QUAV Lab$"))[0]
+        main = wait_until(lambda: lab.windows("--name", "^QUAV Lab$"))[0]
+        window = wait_until(lambda: (set(lab.windows("--pid", launcher.pid)) - {main}) if alert
+                            else {main}).pop()
         lab.tool("xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", way)
     else:
-        launcher.send_signal(way)
-    assert launcher.finish(5) == 0
+        os.killpg(launcher.pid, way)
+    assert launcher.finish(5) == (-way if way == signal.SIGKILL else 0)
     assert wait_until(lambda: lab.text("signals") == "INT\n")
     assert not wait_until(lambda: lab.text("signals") != "INT\n", 0.3)
     os.kill(int(lab.text("server.pid")), 0)  # the server was meant to outlive the launcher

@@ -58,7 +58,7 @@ bool isShownOnScreen(const Gtk::Window& window) {
 }
 
 gboolean quitOnSignal(gpointer application) {
-  g_application_quit(G_APPLICATION(application));
+  static_cast<GtkToolkitApplication*>(application)->quit();
   return G_SOURCE_CONTINUE;
 }
 
@@ -83,10 +83,11 @@ int GtkToolkitApplication::run(int argc, char** argv) {
 }
 
 void GtkToolkitApplication::startUp() {
-  application_->add_action("quit", [this] { application_->quit(); });
-  // Logging out, or a plain kill, quits the way the user does, so the server is stopped too.
-  for (int signal : {SIGTERM, SIGHUP}) {
-    signalWatches_.push_back(g_unix_signal_add(signal, quitOnSignal, application_->gobj()));
+  application_->add_action("quit", [this] { quit(); });
+  // A terminal's Ctrl-C, logging out, or a plain kill quits the way the user does, so the
+  // server is stopped too.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    signalWatches_.push_back(g_unix_signal_add(signal, quitOnSignal, this));
   }
   auto style = Gtk::CssProvider::create();
   style->load_from_data(kStyleSheet);
@@ -128,9 +129,14 @@ void GtkToolkitApplication::shutDown() {
 void GtkToolkitApplication::closeWindow(Gtk::Window& window) {
   window.set_visible(false);
   if (hasVisibleWindows()) return;
-  if (delegate_ && delegate_->applicationShouldTerminateAfterLastWindowClosed()) {
-    application_->quit();
-  }
+  if (delegate_ && delegate_->applicationShouldTerminateAfterLastWindowClosed()) quit();
+}
+
+// An open alert runs a main loop of its own, inside the application's: those loops end too, or
+// the application would quit only once every alert was dismissed.
+void GtkToolkitApplication::quit() {
+  for (const auto& loop : modalLoops_) loop->quit();
+  application_->quit();
 }
 
 bool GtkToolkitApplication::hasVisibleWindows() const {
@@ -192,11 +198,30 @@ void GtkToolkitApplication::runModalAlert(const Alert& alert) {
   dialog.set_secondary_text(alert.informativeText);
   auto* parent = application_->get_active_window();
   if (parent && parent->is_visible()) dialog.set_transient_for(*parent);
+  answerQuitShortcuts(dialog);
   auto loop = Glib::MainLoop::create();
   dialog.signal_response().connect([&loop](int) { loop->quit(); });
   dialog.present();
+  modalLoops_.push_back(loop);  // alerts nest when key files arrive while one is open
   loop->run();
+  modalLoops_.pop_back();
   dialog.set_visible(false);
+}
+
+// The alert is none of the application's windows (it must not count as one when the last of
+// them closes), so the quit item's shortcuts would not reach it by themselves.
+void GtkToolkitApplication::answerQuitShortcuts(Gtk::Window& window) {
+  auto shortcuts = Gtk::ShortcutController::create();
+  shortcuts->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+  for (const auto& accelerator : application_->get_accels_for_action("app.quit")) {
+    shortcuts->add_shortcut(Gtk::Shortcut::create(
+        Gtk::ShortcutTrigger::parse_string(accelerator),
+        Gtk::CallbackAction::create([this](Gtk::Widget&, const Glib::VariantBase&) {
+          quit();
+          return true;
+        })));
+  }
+  window.add_controller(shortcuts);
 }
 
 bool GtkToolkitApplication::openURL(const std::string& url) {

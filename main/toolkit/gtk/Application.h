@@ -42,7 +42,8 @@ class GtkToolkitApplication final : public Application {
   void postToMainQueue(std::function<void()> task) override;
   std::optional<std::filesystem::path> resourceDirectory() const override;
 
-  const Glib::RefPtr<Gtk::Application>& gtkApplication() const { return application_; }
+  // Quits the way every route does (the quit item, closing the last window, a signal).
+  void quit();
 
  private:
   void startUp();
@@ -51,11 +52,13 @@ class GtkToolkitApplication final : public Application {
   void shutDown();
   void finishLaunchingOnce();
   void closeWindow(Gtk::Window& window);
+  void answerQuitShortcuts(Gtk::Window& window);
   bool hasVisibleWindows() const;
 
   Glib::RefPtr<Gtk::Application> application_;
   Glib::RefPtr<Gio::Menu> menu_;
   ApplicationDelegate* delegate_ = nullptr;
+  std::vector<Glib::RefPtr<Glib::MainLoop>> modalLoops_;  // of the alerts waiting for an answer
   std::vector<guint> signalWatches_;
   bool launched_ = false;
   bool terminated_ = false;

@@ -2,7 +2,11 @@
 
 #include <gio/gio.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <string>
+
+#include "InterruptGuard.h"
 #include "MainQueue.h"
 
 namespace quav::toolkit::gtk {
@@ -21,6 +25,7 @@ struct SubprocessWatch {
 
   GSubprocess* process;
   GCancellable* cancellable = g_cancellable_new();
+  std::optional<InterruptGuard> guard;
   ChildProcess::OutputHandler output;
   ChildProcess::TerminationHandler termination;
   bool ended = false;
@@ -67,6 +72,21 @@ void onExit(GObject* process, GAsyncResult* result, gpointer data) {
   if (watch->termination) watch->termination();
 }
 
+// A process group of the child's own: a terminal's Ctrl-C or hangup reaches the launcher's
+// group only, and the launcher passes it on as the child's one SIGINT. Runs between fork and
+// exec, so async-signal-safe calls only.
+void leaveLaunchersProcessGroup(gpointer) {
+  setpgid(0, 0);
+}
+
+GSubprocess* spawn(const std::vector<const char*>& argv, GSubprocessFlags flags, GError** error) {
+  GSubprocessLauncher* launcher = g_subprocess_launcher_new(flags);
+  g_subprocess_launcher_set_child_setup(launcher, leaveLaunchersProcessGroup, nullptr, nullptr);
+  GSubprocess* process = g_subprocess_launcher_spawnv(launcher, argv.data(), error);
+  g_object_unref(launcher);
+  return process;
+}
+
 }  // namespace
 
 Subprocess::~Subprocess() = default;
@@ -102,14 +122,14 @@ std::optional<LaunchError> Subprocess::launch() {
   // GLib gives the child default handling of SIGINT whatever the launcher's is (a shell starts
   // background jobs with it ignored), so the server can always be stopped.
   GError* error = nullptr;
-  GSubprocess* process =
-      g_subprocess_newv(argv.data(), static_cast<GSubprocessFlags>(flags), &error);
+  GSubprocess* process = spawn(argv, static_cast<GSubprocessFlags>(flags), &error);
   if (!process) {
     LaunchError failure{error->message};
     g_error_free(error);
     return failure;
   }
   watch_ = std::make_shared<SubprocessWatch>(process, outputHandler_, terminationHandler_);
+  watch_->guard = InterruptGuard::watch(std::stoi(g_subprocess_get_identifier(process)));
   if (outputHandler_) readNext(watch_);
   g_subprocess_wait_async(process, watch_->cancellable, onExit, new WeakWatch(watch_));
   return std::nullopt;
@@ -120,7 +140,12 @@ bool Subprocess::isRunning() const {
 }
 
 void Subprocess::interrupt() {
-  if (isRunning()) g_subprocess_send_signal(watch_->process, SIGINT);
+  if (!isRunning()) return;
+  // Through the guard when there is one, so that its own SIGINT at the launcher's end is not a
+  // second one.
+  if (!watch_->guard || !watch_->guard->interrupt()) {
+    g_subprocess_send_signal(watch_->process, SIGINT);
+  }
 }
 
 }  // namespace quav::toolkit::gtk

@@ -13,7 +13,8 @@ struct SubprocessWatch;
 class Subprocess final : public ChildProcess {
  public:
   Subprocess() = default;
-  // Stops watching the child; it keeps running (the launcher never waits for the server).
+  // Stops watching the child; it keeps running until it is interrupted or the launcher ends
+  // (the launcher never waits for the server).
   ~Subprocess() override;
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
