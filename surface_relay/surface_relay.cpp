@@ -43,7 +43,8 @@ static void receive(const MIDIPacketList* list, void*, void*) {
   flockfile(stdout);
   const MIDIPacket* packet = &list->packet[0];
   for (UInt32 index = 0; index < list->numPackets; ++index) {
-    for (UInt16 at = 0; at < packet->length; ++at) printf("%02x", packet->data[at]);
+    const Byte* data = packet->data;  // a long packet runs past the declared 256 bytes
+    for (UInt16 at = 0; at < packet->length; ++at) printf("%02x", data[at]);
     putchar('\n');
     packet = MIDIPacketNext(packet);
   }
