@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (input.remaining_bytes() > 0 && !accepted) {
     if (!quav::appendWithinCap(output, input.ConsumeRandomLengthString())) break;
     const std::string text = quav::decodeUtf8(output);
+    if (quav::decodeUtf8(text) != text) std::abort();  // well-formed: nothing left to replace
     for (const std::string_view piece : quav::splitLines(text)) {
       if ((accepted = quav::announcedLabAddress(piece))) break;
     }
