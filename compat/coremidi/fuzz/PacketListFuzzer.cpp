@@ -69,17 +69,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expectPackets(coremidi::packetListOf(record.data(), storage), lengths);
     return 0;
   }
+  // A packet goes in where the layout puts it whenever it fits, the list's count included.
   std::vector<std::size_t> kept;
   auto* list = static_cast<MIDIPacketList*>(std::malloc(listSize));
   MIDIPacket* packet = MIDIPacketListInit(list);
+  std::size_t next = sizeof(UInt32);
   for (const std::size_t length : lengths) {
     MIDIPacket* added = MIDIPacketListAdd(list, listSize, packet, length, length, bytesOf(length));
-    if (added == nullptr) continue;
-    if (reinterpret_cast<Byte*>(added) + offsetof(MIDIPacket, data) + length >
-        reinterpret_cast<Byte*>(list) + listSize)
+    const std::size_t end = next + offsetof(MIDIPacket, data) + length;
+    if ((added != nullptr) != (end <= listSize && length <= UINT16_MAX) ||
+        (added && reinterpret_cast<Byte*>(added) != reinterpret_cast<Byte*>(list) + next))
       std::abort();
+    if (added == nullptr) continue;
     packet = added;
     kept.push_back(length);
+    next = (end + 3) / 4 * 4;
   }
   expectPackets(list, kept);
   std::free(list);
