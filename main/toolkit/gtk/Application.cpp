@@ -93,6 +93,12 @@ void GtkToolkitApplication::startUp() {
   style->load_from_data(kStyleSheet);
   Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), style,
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  // The icon is installed in <prefix>/share/icons beside the resources, in the build tree too.
+  if (const auto resources = resourceDirectory()) {
+    Gtk::IconTheme::get_for_display(Gdk::Display::get_default())
+        ->add_search_path((resources->parent_path() / "icons").string());
+  }
+  Gtk::Window::set_default_icon_name(kApplicationId);
 }
 
 void GtkToolkitApplication::finishLaunchingOnce() {
