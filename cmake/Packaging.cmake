@@ -57,3 +57,8 @@ add_test(NAME desktop_entry_validates
   COMMAND desktop-file-validate ${PROJECT_BINARY_DIR}/packaging/app.quav.Lab.desktop)
 set_tests_properties(metainfo_validates desktop_entry_validates PROPERTIES LABELS unit
   FAIL_REGULAR_EXPRESSION "(W|E|I|warning|error):")
+
+# The package built, checked and run unpacked; a sanitizer build would package itself instead.
+if(NOT QUAV_SANITIZE AND NOT QUAV_FUZZ)
+  quav_add_pytest(packaging/tests/test_package.py LABEL e2e)
+endif()
