@@ -19,7 +19,7 @@ FILES = {*(f"usr/bin/{name}" for name in PROGRAMS), *(f"usr/share/{name}" for na
         f"icons/hicolor/{size}x{size}/apps/app.quav.Lab.png"
         for size in (16, 24, 32, 48, 64, 128, 256))])}
 LIBRARIES = ["libc6", "libstdc\\+\\+6", "libgtkmm-4.0-", "libjack-", "libcpp-httplib"]
-# Each program's options are the launcher's business, told in the README, not in manual pages.
+# The programs take no options; the README tells how to use them, there are no manual pages.
 LINTIAN = {f"W: quav-lab: no-manual-page [usr/bin/{name}]" for name in PROGRAMS}
 
 
