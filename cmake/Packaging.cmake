@@ -44,8 +44,6 @@ add_custom_command(OUTPUT ${changelog}
 add_custom_target(quav_lab_changelog ALL DEPENDS ${changelog})
 set(doc ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
 install(FILES packaging/copyright ${changelog} DESTINATION ${doc})
-install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME ${CPACK_PACKAGE_NAME})
 
 # Store entry and desktop entry as software centres and desktops read them; any remark fails.
 add_test(NAME metainfo_validates

@@ -19,7 +19,7 @@ class Server(Process):
     """The server, started and announced: its readiness line is all it has written."""
 
     def __init__(self, bin_dir, *arguments):
-        self.argv = [bin_dir.parent / "share/quav-lab/backend/tonvex-server", "--no-browser"]
+        self.argv = [bin_dir.parent / "lib/quav-lab/backend/tonvex-server", "--no-browser"]
         super().__init__([*self.argv, *(arguments or ["--port", "0"])])
         wait_until(lambda: "\n" in self.output or self.error)
         self.port = int(READINESS.fullmatch(self.output)[1])

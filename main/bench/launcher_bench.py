@@ -77,7 +77,7 @@ class Bench(Desktop):
             "MimeType=x-scheme-handler/http;\nNoDisplay=true\n")
         (root / "bin").mkdir()
         self.launcher = shutil.copy(build / "bin/tone_launcher", root / "bin")
-        server = root / "share/quav-lab/backend/tonvex-server"
+        server = root / "lib/quav-lab/backend/tonvex-server"
         server.parent.mkdir(parents=True)
         server.write_text(SERVER.format(root=root))
         server.chmod(0o755)
@@ -118,7 +118,7 @@ class Bench(Desktop):
 def main():
     build = Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build").resolve()
     with tempfile.TemporaryDirectory() as folder, Bench(Path(folder), build) as bench:
-        server = bench.root / "share/quav-lab/backend/tonvex-server"
+        server = bench.root / "lib/quav-lab/backend/tonvex-server"
         print("Readiness line to the browser's start:")
         figures("tone_launcher", [bench.readiness_to_browser([bench.launcher])
                                   for _ in range(RUNS)])

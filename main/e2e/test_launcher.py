@@ -40,7 +40,7 @@ class Lab(Desktop):
         super().__init__(root)
         (root / "bin").mkdir()
         self.launcher = shutil.copy(launcher, root / "bin")
-        script = root / "share/quav-lab/backend/tonvex-server"
+        script = root / "lib/quav-lab/backend/tonvex-server"
         script.parent.mkdir(parents=True)
         script.write_text(
             f"#!/bin/sh\ncd '{root}'\necho $$ > server.pid\nprintf '%s\\n' \"$@\" > arguments\n"
@@ -135,7 +135,7 @@ def test_the_status_line_and_open_button_follow_the_server(lab):
 
 @pytest.mark.gtk
 def test_a_server_that_cannot_start_is_reported(lab):
-    shutil.rmtree(lab.root / "share")
+    shutil.rmtree(lab.root / "lib")
     launcher = lab.launch()
     failure = lab.shows(launcher, (*OPEN, False)) and wait_until(lambda: [
         name for _, name, _ in lab.widgets(launcher.pid) if name.startswith(FAILED)])

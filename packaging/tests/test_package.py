@@ -11,11 +11,11 @@ from desktop import Desktop
 from quav_testing import Process, run, wait_until
 
 PROGRAMS = ("tone_launcher", "surface_relay", "sysex_relay")
-FILES = {*(f"usr/bin/{name}" for name in PROGRAMS), *(f"usr/share/{name}" for name in [
-    "quav-lab/backend/tonvex-server", "applications/app.quav.Lab.desktop",
+FILES = {*(f"usr/bin/{name}" for name in PROGRAMS), "usr/lib/quav-lab/backend/tonvex-server", *(
+    f"usr/share/{name}" for name in ["applications/app.quav.Lab.desktop",
     "mime/packages/app.quav.Lab.xml", "metainfo/app.quav.Lab.metainfo.xml",
     "icons/hicolor/scalable/apps/app.quav.Lab.svg", "doc/quav-lab/copyright",
-    "doc/quav-lab/changelog.gz", "lintian/overrides/quav-lab", *(
+    "doc/quav-lab/changelog.gz", *(
         f"icons/hicolor/{size}x{size}/apps/app.quav.Lab.png"
         for size in (16, 24, 32, 48, 64, 128, 256))])}
 LIBRARIES = ["libc6", "libstdc\\+\\+6", "libgtkmm-4.0-", "libjack-", "libcpp-httplib"]

@@ -57,6 +57,15 @@ bool isShownOnScreen(const Gtk::Window& window) {
                           static_cast<Gdk::Toplevel::State>(0);
 }
 
+// The launcher runs from <prefix>/bin, in the build tree as after installation; the kernel's link
+// to the executable has every symbolic link resolved.
+std::optional<std::filesystem::path> installationPrefix() {
+  std::error_code error;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::nullopt;
+  return executable.parent_path().parent_path();
+}
+
 gboolean quitOnSignal(gpointer application) {
   static_cast<GtkToolkitApplication*>(application)->quit();
   return G_SOURCE_CONTINUE;
@@ -93,10 +102,10 @@ void GtkToolkitApplication::startUp() {
   style->load_from_data(kStyleSheet);
   Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), style,
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  // The icon is installed in <prefix>/share/icons beside the resources, in the build tree too.
-  if (const auto resources = resourceDirectory()) {
+  // The icon is installed in <prefix>/share/icons, in the build tree too.
+  if (const auto prefix = installationPrefix()) {
     Gtk::IconTheme::get_for_display(Gdk::Display::get_default())
-        ->add_search_path((resources->parent_path() / "icons").string());
+        ->add_search_path((*prefix / "share" / "icons").string());
   }
   Gtk::Window::set_default_icon_name(kApplicationId);
 }
@@ -244,13 +253,10 @@ void GtkToolkitApplication::postToMainQueue(std::function<void()> task) {
   gtk::postToMainQueue(std::move(task));
 }
 
-// Resources ship in <prefix>/share/quav-lab next to <prefix>/bin, in the build tree as after
-// installation; the kernel's link to the executable has every symbolic link resolved.
 std::optional<std::filesystem::path> GtkToolkitApplication::resourceDirectory() const {
-  std::error_code error;
-  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::nullopt;
-  return executable.parent_path().parent_path() / "share" / "quav-lab";
+  const auto prefix = installationPrefix();
+  if (!prefix) return std::nullopt;
+  return *prefix / "lib" / "quav-lab";
 }
 
 }  // namespace quav::toolkit::gtk
