@@ -35,13 +35,20 @@ class Desktop:
                     "XDG_DATA_DIRS": ":".join([*map(str, data_dirs), "/usr/share"]),
                     "GDK_BACKEND": "x11", "WAYLAND_DISPLAY": ""}
         self.helpers = []
+        try:
+            self._start()
+        except BaseException:  # what did start is stopped
+            self.__exit__()
+            raise
+
+    def _start(self):
         self.env["DISPLAY"] = ":" + self._start_and_read(
             "Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_and_read(
             "dbus-daemon", "--session", "--nofork", "--print-address=1")
         self.helpers.append(Process(["openbox", "--sm-disable"], self.env))
-        assert wait_until(lambda: "window id" in self.tool(
-            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK")[1]), self.helpers[-1].error
+        assert wait_until(lambda: "window id" in self.tool(  # slow on a busy machine
+            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK")[1], 30), self.helpers[-1].error
         # Programs join the accessibility registry only if it runs when they start.
         session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
         self.a11y = dbus.bus.BusConnection(session.get_object(
@@ -53,14 +60,15 @@ class Desktop:
 
     def _start_and_read(self, *argv):
         self.helpers.append(Process(argv, self.env))
-        assert self.helpers[-1].wait_for("\n"), f"{argv[0]}: {self.helpers[-1].error}"
+        assert self.helpers[-1].wait_for("\n", timeout=30), f"{argv[0]}: {self.helpers[-1].error}"
         return self.helpers[-1].output.split("\n")[0]
 
     def __enter__(self):
         return self
 
     def __exit__(self, *_):
-        self.a11y.close()
+        if hasattr(self, "a11y"):
+            self.a11y.close()
         for helper in reversed(self.helpers):  # asked, so Xvfb removes its lock and socket
             helper.send_signal(signal.SIGTERM)
             helper.finish(5)
