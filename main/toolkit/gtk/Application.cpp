@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "DefaultHandler.h"
 #include "MainQueue.h"
 #include "Subprocess.h"
 #include "Views.h"
@@ -239,14 +240,11 @@ void GtkToolkitApplication::answerQuitShortcuts(Gtk::Window& window) {
   window.add_controller(shortcuts);
 }
 
+// Through the display's launch context, which gives the browser startup notification and focus.
 bool GtkToolkitApplication::openURL(const std::string& url) {
-  try {
-    auto display = Gdk::Display::get_default();
-    if (!display) return Gio::AppInfo::launch_default_for_uri(url);
-    return Gio::AppInfo::launch_default_for_uri(url, display->get_app_launch_context());
-  } catch (const Glib::Error&) {
-    return false;  // no handler, or it could not be started
-  }
+  const auto display = Gdk::Display::get_default();
+  const auto context = display ? display->get_app_launch_context() : nullptr;
+  return openWithDefaultHandler(url, context ? G_APP_LAUNCH_CONTEXT(context->gobj()) : nullptr);
 }
 
 void GtkToolkitApplication::postToMainQueue(std::function<void()> task) {
