@@ -16,6 +16,7 @@ function(quav_add_fuzzer target)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${target} PRIVATE ${arg_LIBRARIES})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tools/testing)
   set(learned ${CMAKE_CURRENT_BINARY_DIR}/${target}.corpus)
   file(MAKE_DIRECTORY ${learned})
   # libFuzzer writes new inputs only into its first corpus folder; the seeds are only read.

@@ -4,14 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FgetsLine.h"
 #include "commands.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   char line[64];
-  const auto* feed = static_cast<const std::uint8_t*>(std::memchr(data, '\n', size));
-  const std::size_t length = std::min(feed ? feed - data + 1 : size, sizeof line - 1);
-  std::memcpy(line, data, length);
-  line[length] = '\0';
+  fgetsLine(data, size, line);
   const std::size_t before = std::strlen(line);
   const Command command = parseCommand(line);
   // Only a count is ever cut off, and every command sends HUI data bytes: zones up to 1C, ports

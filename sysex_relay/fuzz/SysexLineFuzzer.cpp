@@ -4,14 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FgetsLine.h"
 #include "decode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   char line[8192];
-  const auto* feed = static_cast<const std::uint8_t*>(std::memchr(data, '\n', size));
-  const std::size_t length = std::min(feed ? feed - data + 1 : size, sizeof line - 1);
-  std::memcpy(line, data, length);
-  line[length] = '\0';
+  fgetsLine(data, size, line);
   Byte message[2048];
   const std::size_t m = decode(line, std::strcspn(line, "\r\n"), message);
   // What is sent is one signed SysEx message with no status byte but its own F0 and F7.
