@@ -6,8 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "Address.h"
-
 namespace quav::lab {
 
 // An accepted command line reads as "port N", a refused one as its message, which names what
@@ -45,16 +43,6 @@ TEST(LabCommandLine, GivesThePortOrSaysWhatIsWrong) {
         << ::testing::PrintToString(arguments) << ": " << shown;
     EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
   }
-}
-
-TEST(LabAddress, OnlyTheExactLoopbackAddressAndPortIsTheAnnouncedHost) {
-  EXPECT_EQ(labAddress(65535), "http://127.0.0.1:65535/");
-  EXPECT_TRUE(isAnnouncedHost("127.0.0.1:8080", 8080));
-  for (const std::string_view host :
-       {"localhost:8080", "rebound.example:8080", "127.0.0.1", "127.0.0.1:8081", "127.0.0.1:80800",
-        "127.0.0.1:08080", "127.0.0.2:8080", "[::1]:8080", "127.0.0.1:8080.", " 127.0.0.1:8080",
-        ""})
-    EXPECT_FALSE(isAnnouncedHost(host, 8080)) << "'" << host << "'";
 }
 
 }  // namespace quav::lab

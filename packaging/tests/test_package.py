@@ -1,14 +1,16 @@
 """The Debian package as it reaches a user: built from this build, checked, unpacked without
-installing anything on the machine, and its launcher run with its own Lab server on a desktop of
-the test's own."""
+installing anything on the machine, and a key file opened with it the way a file manager does, on
+a desktop of the test's own."""
 
+import base64
 import re
+import os
 import signal
 import urllib.request
 from pathlib import Path
 
 from desktop import Desktop
-from quav_testing import Process, run, wait_until
+from quav_testing import run, wait_until
 
 PROGRAMS = ("tone_launcher", "surface_relay", "sysex_relay")
 FILES = {*(f"usr/bin/{name}" for name in PROGRAMS), "usr/lib/quav-lab/backend/tonvex-server", *(
@@ -21,6 +23,7 @@ FILES = {*(f"usr/bin/{name}" for name in PROGRAMS), "usr/lib/quav-lab/backend/to
 LIBRARIES = ["libc6", "libstdc\\+\\+6", "libgtkmm-4.0-", "libjack-", "libcpp-httplib"]
 # The programs take no options; the README tells how to use them, there are no manual pages.
 LINTIAN = {f"W: quav-lab: no-manual-page [usr/bin/{name}]" for name in PROGRAMS}
+KEY = b'{"format": "quav-key", "version": 1, "key": "F#", "scale": "minor"}'
 
 
 def running(pid):
@@ -43,17 +46,30 @@ def test_the_package_holds_what_a_user_needs_and_runs_unpacked(bin_dir, tmp_path
 
     root = tmp_path / "root"
     assert run(["dpkg-deb", "-x", package, root])[0] == 0
-    entry = root / "usr/share/applications/app.quav.Lab.desktop"
+    share = root / "usr/share"
+    entry = share / "applications/app.quav.Lab.desktop"
     assert '\nExec="/usr/bin/tone_launcher" %U\n' in entry.read_text()
-    with Desktop(tmp_path / "desktop") as desktop, Process(
-            [root / "usr/bin/tone_launcher"], desktop.env) as launcher:
-        assert (opened := wait_until(desktop.opened, 20)), launcher.error
-        assert re.fullmatch(r"http://127\.0\.0\.1:\d+/", opened[0])
-        assert urllib.request.urlopen(opened[0], timeout=5).status == 200
+    # What the package's triggers would do; the entry runs the launcher where it was unpacked.
+    entry.write_text(entry.read_text().replace("/usr/bin/", f"{root}/usr/bin/"))
+    assert run(["update-mime-database", share / "mime"])[0] == 0
+    assert run(["update-desktop-database", share / "applications"])[0] == 0
+    with Desktop(tmp_path / "desktop", [share]) as desktop:
+        for name, known in [("song.quavkey", True), ("SONG.QUAVKEY", True), ("song.QuavKey", True),
+                            ("song.json", False), ("song.quavkey.txt", False)]:
+            (tmp_path / name).write_bytes(KEY)
+            info = desktop.tool("gio", "info", "-a", "standard::content-type", tmp_path / name)
+            assert ("content-type: application/x-quavkey\n" in info[1]) == known, name
+
+        # The launcher started for the file must not hold on to the output the test reads.
+        desktop.tool("sh", "-c", 'exec gio open "$0" > /dev/null 2>&1', tmp_path / "song.quavkey")
+        assert (opened := wait_until(desktop.opened, 20)), "the lab did not open"
+        lab = re.fullmatch(r"(http://127\.0\.0\.1:\d+/)#quav-key=(.*)", opened[0])
+        assert lab and base64.urlsafe_b64decode(lab[2] + "==") == KEY and len(opened) == 1
+        assert urllib.request.urlopen(lab[1], timeout=5).status == 200
         # The window shows the packaged icon, found beside the resources, not on the desktop's path.
-        window = wait_until(lambda: desktop.windows("--pid", launcher.pid))[0]
+        window = wait_until(lambda: desktop.windows("--name", "^QUAV Lab$"))[0]
+        pid = int(desktop.tool("xdotool", "getwindowpid", window)[1])
         assert "Icon (16 x 16)" in desktop.tool("xprop", "-id", window, "_NET_WM_ICON")[1]
-        children = Path(f"/proc/{launcher.pid}/task/{launcher.pid}/children").read_text().split()
-        launcher.send_signal(signal.SIGTERM)
-        assert launcher.finish(5) == 0 and children  # the server, gone with the launcher
-        assert wait_until(lambda: not any(map(running, children)))
+        processes = [pid, *Path(f"/proc/{pid}/task/{pid}/children").read_text().split()]  # server
+        os.kill(pid, signal.SIGTERM)
+        assert wait_until(lambda: not any(map(running, processes))), "the launcher or server stays"
