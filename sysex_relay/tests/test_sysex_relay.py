@@ -1,5 +1,8 @@
 """The real relay on a private JACK server, with midi_peer playing the DAW."""
 
+import signal
+import time
+
 import pytest
 
 from jack import NO_SERVER, jack, jack_tool, shared_relay, since  # noqa: F401 (a fixture)
@@ -61,12 +64,13 @@ def test_each_line_leaves_as_one_packet_or_not_at_all(session, line, printed):
 
 @pytest.mark.parametrize("events", [
     "903c40", "B00F00B02F46", "f07e7f0601f7", signed(2048, 9), signed(8192, 3),
-    "903c40|803c00",  # one period's two events: a list of two packets
+    "903c40|803c00",  # two events sent in one period: a line each, never merged
 ], ids=lambda value: value[:24])
 def test_each_packet_list_becomes_one_line(session, events):
     relay, peer = session
     peer.write(events + "\n")
-    assert since(relay, "\n") == events.replace("|", "").lower() + "\n"
+    lines = events.lower().replace("|", "\n") + "\n"
+    assert since(relay, lines) == lines
 
 
 def test_endpoints_show_name_unique_id_and_manufacturer(bin_dir, jack):
@@ -82,3 +86,26 @@ def test_endpoints_show_name_unique_id_and_manufacturer(bin_dir, jack):
                           "manufacturer value: QUAV Tonvex "):
                 assert entry in listed
         assert relay.finish() == 0
+
+
+# With its reader gone the relay ends by SIGPIPE on its next line, as a shell pipeline expects.
+def test_a_reader_gone_ends_the_relay(bin_dir, jack):
+    pipeline = ["bash", "-c", '"$0" | true; echo "${PIPESTATUS[0]}"', bin_dir / "sysex_relay"]
+    with Process(pipeline, jack) as relay:
+        since(relay, READY, "error")
+        with Process([bin_dir / "midi_peer", "QUAV Tonvex"], jack) as peer:
+            since(peer, "midi_peer: connected\n", "error")
+            peer.write("903c40\n")
+            assert relay.wait_for(f"{128 + signal.SIGPIPE}\n")
+
+
+# Ctrl-C or kill closes the JACK client before the relay ends by the signal: the synchronous
+# server would otherwise stall every client for seconds, waiting for the vanished one.
+@pytest.mark.parametrize("number", [signal.SIGINT, signal.SIGTERM], ids=lambda n: n.name)
+def test_a_stop_signal_closes_the_client_first(bin_dir, jack, number):
+    with Process([bin_dir / "sysex_relay"], jack) as relay:
+        since(relay, READY, "error")
+        relay.send_signal(number)
+        assert relay.popen.wait(10) == -number  # with its input still open
+    started = time.monotonic()
+    assert "QUAV Tonvex" not in jack_tool(jack, "lsp") and time.monotonic() - started < 2

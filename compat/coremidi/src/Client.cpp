@@ -1,6 +1,7 @@
 #include "Client.h"
 
 #include <jack/midiport.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstring>
@@ -40,6 +41,20 @@ std::string portName(const char* kind, std::size_t number) {
   return number == 1 ? kind : std::string(kind) + "-" + std::to_string(number);
 }
 
+// libjack blocks SIGPIPE in the thread that opens a client, and every thread started after
+// would inherit that: a relay whose reader has gone would write on forever instead of ending.
+// JACK's own threads start while this is alive, and keep what libjack chose for them.
+class KeepSignalMask {
+ public:
+  KeepSignalMask() { pthread_sigmask(SIG_SETMASK, nullptr, &mask_); }
+  ~KeepSignalMask() { pthread_sigmask(SIG_SETMASK, &mask_, nullptr); }
+  KeepSignalMask(const KeepSignalMask&) = delete;
+  KeepSignalMask& operator=(const KeepSignalMask&) = delete;
+
+ private:
+  sigset_t mask_;
+};
+
 }  // namespace
 
 Endpoint::Endpoint(Kind kind, MIDIObjectRef ref, jack_port_t* port, std::size_t slot,
@@ -58,20 +73,24 @@ Client::~Client() = default;
 
 std::shared_ptr<Client> Client::open(const char* name, OSStatus& status) {
   silenceJack();
-  jack_status_t jackStatus{};
-  jack_client_t* jack =
-      jack_client_open(jackClientName(name).c_str(), JackNoStartServer, &jackStatus);
-  if (jack == nullptr) {
-    status = kMIDIServerStartErr;
-    return nullptr;
-  }
-  std::shared_ptr<Client> client(new Client(jack));
-  jack_set_process_callback(jack, process, client.get());
-  jack_on_info_shutdown(jack, shutdown, client.get());
-  if (jack_activate(jack) != 0) {
-    jack_client_close(jack);
-    status = kMIDIServerStartErr;
-    return nullptr;
+  std::shared_ptr<Client> client;
+  {
+    const KeepSignalMask programsMask;
+    jack_status_t jackStatus{};
+    jack_client_t* jack =
+        jack_client_open(jackClientName(name).c_str(), JackNoStartServer, &jackStatus);
+    if (jack == nullptr) {
+      status = kMIDIServerStartErr;
+      return nullptr;
+    }
+    client.reset(new Client(jack));
+    jack_set_process_callback(jack, process, client.get());
+    jack_on_info_shutdown(jack, shutdown, client.get());
+    if (jack_activate(jack) != 0) {
+      jack_client_close(jack);
+      status = kMIDIServerStartErr;
+      return nullptr;
+    }
   }
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
@@ -79,7 +98,7 @@ std::shared_ptr<Client> Client::open(const char* name, OSStatus& status) {
   const int failure = pthread_create(&client->reader_, &attributes, read, client.get());
   pthread_attr_destroy(&attributes);
   if (failure != 0) {
-    jack_client_close(jack);
+    jack_client_close(client->jack_);
     status = kMIDIUnknownError;
     return nullptr;
   }
@@ -144,6 +163,7 @@ OSStatus Client::send(Endpoint& source, const MIDIPacketList* list) {
   }
   std::lock_guard sending(source.sending);
   if (source.disposed) return kMIDIObjectNotFound;
+  if (!cycling_) return kMIDIServerStartErr;  // the server has gone: nothing would take it
   // A list that fits goes in as a whole, so it leaves in one period when the buffer allows.
   const bool whole = total <= source.queue.capacity();
   if (whole && !waitForRoom(source, total)) return kMIDIServerStartErr;
@@ -188,6 +208,7 @@ void Client::drain(Endpoint& source) {
 
 void Client::dispose(Endpoint& endpoint) {
   std::lock_guard control(control_);
+  if (closed_) return;
   endpoint.disposed = true;
   if (endpoint.kind == Endpoint::Kind::source) drain(endpoint);
   live_[endpoint.slot].store(nullptr);
@@ -207,6 +228,8 @@ void Client::close() {
   std::vector<Endpoint*> remaining;
   {
     std::lock_guard control(control_);
+    if (closed_) return;
+    closed_ = true;
     for (std::size_t slot = 0; slot < liveCount_; ++slot) {
       if (Endpoint* endpoint = live_[slot].load()) remaining.push_back(endpoint);
     }
@@ -232,8 +255,13 @@ void Client::close() {
 
 void Client::abandon() {
   std::lock_guard control(control_);
+  if (closed_) return;
+  closed_ = true;
   for (std::size_t slot = 0; slot < liveCount_; ++slot) {
-    if (Endpoint* endpoint = live_[slot].load()) metadata::withdraw(jack_, endpoint->port);
+    if (Endpoint* endpoint = live_[slot].load()) {
+      endpoint->disposed = true;
+      metadata::withdraw(jack_, endpoint->port);
+    }
   }
   jack_client_close(jack_);
   stopCycling();
@@ -296,22 +324,25 @@ void Client::emit(Endpoint& source, void* buffer) {
   }
 }
 
+// Each event becomes a record of its own, so that the read procedure gets one packet list per
+// event: two messages sent separately are never read as one, even when one period brings both.
 bool Client::collect(Endpoint& destination, void* buffer, MIDITimeStamp now) {
   const std::uint32_t count = jack_midi_get_event_count(buffer);
   if (count == 0) return false;
   jack_midi_event_t event;
-  std::size_t bytes = sizeof(PeriodHeader);
+  std::size_t bytes = 0;
   for (std::uint32_t index = 0; index < count; ++index) {
     jack_midi_event_get(&event, buffer, index);
-    bytes += sizeof(EventHeader) + event.size;
+    bytes += sizeof(PeriodHeader) + sizeof(EventHeader) + event.size;
   }
   // The read thread is 32 periods behind: JACK keeps nothing for later, so this period is lost.
   if (destination.queue.writable() < bytes) return false;
-  const PeriodHeader period{static_cast<std::uint32_t>(bytes), count};
-  destination.queue.put(&period, sizeof period);
   for (std::uint32_t index = 0; index < count; ++index) {
     jack_midi_event_get(&event, buffer, index);
+    const PeriodHeader record{
+        static_cast<std::uint32_t>(sizeof(PeriodHeader) + sizeof(EventHeader) + event.size), 1};
     const EventHeader header{now, static_cast<std::uint32_t>(event.size), 0};
+    destination.queue.put(&record, sizeof record);
     destination.queue.put(&header, sizeof header);
     destination.queue.put(event.buffer, event.size);
   }
@@ -342,7 +373,7 @@ void Client::deliverAll() {
   }
 }
 
-// One period's events become one packet list, one packet per event.
+// Each record becomes one packet list.
 void Client::deliver(Endpoint& destination) {
   PeriodHeader period{};
   while (!destination.disposed && destination.queue.peek(&period, sizeof period)) {

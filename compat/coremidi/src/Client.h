@@ -1,10 +1,10 @@
 // One MIDI client: one JACK client whose ports are the client's virtual endpoints.
 //
 // The JACK process callback only copies: packets that MIDIReceived queued for a source go
-// into the source's port buffer, and the events of each period at a destination's port go
-// into the destination's queue as one record. An ordinary thread of the client, woken by the
-// process callback, turns each record into a MIDIPacketList (one packet per event) for the
-// destination's read procedure.
+// into the source's port buffer, and each event at a destination's port goes into the
+// destination's queue as a record of its own. An ordinary thread of the client, woken by the
+// process callback, turns each record into a MIDIPacketList for the destination's read
+// procedure.
 #pragma once
 
 #include <CoreMIDI/CoreMIDI.h>
@@ -39,7 +39,7 @@ struct Endpoint {
   const MIDIReadProc readProc;
   void* const refCon;
 
-  // Sources: packets waiting for the process callback. Destinations: one record per period
+  // Sources: packets waiting for the process callback. Destinations: one record per event
   // waiting for the read thread.
   Ring queue;
   std::mutex sending;  // one MIDIReceived at a time writes a source's queue
@@ -70,7 +70,8 @@ class Client {
   // Sends what the sources still hold, then closes the JACK client and its ports.
   void close();
   // For the end of the process when the client was not disposed: leaves no client behind in
-  // the server, which in synchronous mode would wait for it.
+  // the server, which in synchronous mode would wait for it. Later calls find their endpoints
+  // gone.
   void abandon();
 
   bool onReadThread() const;
@@ -97,7 +98,8 @@ class Client {
   static constexpr std::size_t kMaxEndpoints = 256;
 
   jack_client_t* jack_;
-  std::mutex control_;  // endpoint creation and disposal, names and properties
+  std::mutex control_;   // endpoint creation and disposal, names and properties
+  bool closed_ = false;  // under control_: the JACK client is closed, or being closed
   std::vector<std::unique_ptr<Endpoint>> endpoints_;          // kept until the client goes away
   std::array<std::atomic<Endpoint*>, kMaxEndpoints> live_{};  // what the process callback serves
   std::atomic<std::size_t> liveCount_{0};

@@ -11,6 +11,7 @@
 
 #include "Client.h"
 #include "Metadata.h"
+#include "ProcessEnd.h"
 
 extern "C" const CFStringRef kMIDIPropertyManufacturer = CFSTR("manufacturer");
 extern "C" const CFStringRef kMIDIPropertyUniqueID = CFSTR("uniqueID");
@@ -100,7 +101,8 @@ void assignUniqueID(Client& client, Endpoint& endpoint) {
   client.setUniqueID(endpoint, id);
 }
 
-// A process that ends without disposing its clients still leaves none behind in the server.
+// A process that ends without disposing its clients, at exit or by Ctrl-C, still leaves none
+// behind in the server.
 void abandonClients() {
   for (const auto& client : registry().clients()) client->abandon();
 }
@@ -139,8 +141,7 @@ OSStatus createEndpoint(MIDIClientRef clientRef, CFStringRef name, Endpoint::Kin
 extern "C" OSStatus MIDIClientCreate(CFStringRef name, MIDINotifyProc, void*,
                                      MIDIClientRef* outClient) {
   if (outClient == nullptr) return coremidi::kParamErr;
-  static std::once_flag atExit;
-  std::call_once(atExit, [] { std::atexit(abandonClients); });
+  coremidi::closeClientsOnTheWayOut(abandonClients);
   try {
     OSStatus status = noErr;
     auto client = Client::open(textOf(name), status);
