@@ -5,8 +5,8 @@ import time
 
 import pytest
 
-from jack import NO_SERVER, jack, jack_tool, shared_relay, since  # noqa: F401 (a fixture)
-from quav_testing import Process, run
+from jack import NO_SERVER, jack, jack_server, jack_tool, shared_relay, since  # noqa: F401
+from quav_testing import Process, run, unique_name, wait_until
 
 READY = "Local QUAV Tonvex MIDI endpoints ready.\n"
 SENTINEL = "f07d51554156017ef7\n"
@@ -109,3 +109,24 @@ def test_a_stop_signal_closes_the_client_first(bin_dir, jack, number):
         assert relay.popen.wait(10) == -number  # with its input still open
     started = time.monotonic()
     assert "QUAV Tonvex" not in jack_tool(jack, "lsp") and time.monotonic() - started < 2
+
+
+# A relay outlives a restart of its server: its ports come back under the same names, with the
+# same unique IDs, and serve both ways.
+def test_the_relay_serves_again_after_its_server_restarts(bin_dir):
+    name = unique_name("quav-jack")
+    with jack_server(name) as env:
+        relay = Process([bin_dir / "sysex_relay"], env)
+        since(relay, READY, "error")
+    with relay, jack_server(name):
+        listed = wait_until(lambda: "uniqueID value: 1364541745 " in jack_tool(
+            env, "property", "-l", "--port", "QUAV Tonvex:source"))
+        assert listed and "QUAV Tonvex:destination" in jack_tool(env, "lsp")
+        with Process([bin_dir / "midi_peer", "QUAV Tonvex"], env) as peer:
+            since(peer, "midi_peer: connected\n", "error")
+            relay.write(TEN + "\n")
+            assert since(peer, TEN + "\n") == TEN + "\n"
+            peer.write("903c40\n")
+            assert since(relay, "903c40\n") == "903c40\n"
+            peer.finish()
+        assert relay.finish() == 0

@@ -22,8 +22,8 @@ def jack_tool(env, *argv):
 
 
 @contextlib.contextmanager
-def jack_server():
-    env = {**NO_SERVER, "JACK_DEFAULT_SERVER": (name := unique_name("quav-jack"))}
+def jack_server(name=None):
+    env = {**NO_SERVER, "JACK_DEFAULT_SERVER": (name := name or unique_name("quav-jack"))}
     with Process(["/usr/bin/jackd", "--no-realtime", "-S", "-n", name,
                   "-d", "dummy", "-r", "48000", "-p", "256"], env) as server:
         try:

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <mutex>
+#include <utility>
 
 #include "Metadata.h"
 #include "Period.h"
@@ -57,17 +59,18 @@ class KeepSignalMask {
 
 }  // namespace
 
-Endpoint::Endpoint(Kind kind, MIDIObjectRef ref, jack_port_t* port, std::size_t slot,
-                   MIDIReadProc readProc, void* refCon)
+Endpoint::Endpoint(Kind kind, MIDIObjectRef ref, jack_port_t* port, std::string portName,
+                   std::size_t slot, MIDIReadProc readProc, void* refCon)
     : kind(kind),
       ref(ref),
       port(port),
+      portName(std::move(portName)),
       slot(slot),
       readProc(readProc),
       refCon(refCon),
       queue(kind == Kind::source ? kSourceQueueBytes : kDestinationQueueBytes) {}
 
-Client::Client(jack_client_t* jack) : jack_(jack) {}
+Client::Client(jack_client_t* jack, std::string name) : jack_(jack), name_(std::move(name)) {}
 
 Client::~Client() = default;
 
@@ -77,33 +80,51 @@ std::shared_ptr<Client> Client::open(const char* name, OSStatus& status) {
   {
     const KeepSignalMask programsMask;
     jack_status_t jackStatus{};
-    jack_client_t* jack =
-        jack_client_open(jackClientName(name).c_str(), JackNoStartServer, &jackStatus);
+    std::string jackName = jackClientName(name);
+    jack_client_t* jack = jack_client_open(jackName.c_str(), JackNoStartServer, &jackStatus);
     if (jack == nullptr) {
       status = kMIDIServerStartErr;
       return nullptr;
     }
-    client.reset(new Client(jack));
-    jack_set_process_callback(jack, process, client.get());
-    jack_on_info_shutdown(jack, shutdown, client.get());
-    if (jack_activate(jack) != 0) {
+    client.reset(new Client(jack, std::move(jackName)));
+    if (!client->activate()) {
       jack_client_close(jack);
       status = kMIDIServerStartErr;
       return nullptr;
     }
   }
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, kReadThreadStack);
-  const int failure = pthread_create(&client->reader_, &attributes, read, client.get());
-  pthread_attr_destroy(&attributes);
-  if (failure != 0) {
+  if (!client->startThreads()) {
     jack_client_close(client->jack_);
     status = kMIDIUnknownError;
     return nullptr;
   }
   status = noErr;
   return client;
+}
+
+bool Client::activate() {
+  jack_set_process_callback(jack_, process, this);
+  jack_on_info_shutdown(jack_, shutdown, this);
+  return jack_activate(jack_) == 0;
+}
+
+// The reader, and the thread that brings the client back to a restarted server. Both have a
+// fixed stack, as JACK's own threads have, so that they do not depend on the process's stack
+// limit.
+bool Client::startThreads() {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kReadThreadStack);
+  bool started = pthread_create(&reader_, &attributes, read, this) == 0;
+  if (started && pthread_create(&reopener_, &attributes, reopen, this) != 0) {
+    reading_ = false;
+    arrivals_.fetch_add(1);
+    arrivals_.notify_all();
+    pthread_join(reader_, nullptr);
+    started = false;
+  }
+  pthread_attr_destroy(&attributes);
+  return started;
 }
 
 Endpoint* Client::addEndpoint(Endpoint::Kind kind, MIDIObjectRef ref, MIDIReadProc readProc,
@@ -124,8 +145,8 @@ Endpoint* Client::addEndpoint(Endpoint::Kind kind, MIDIObjectRef ref, MIDIReadPr
     return nullptr;
   }
   (isSource ? sources_ : destinations_) += 1;
-  auto& endpoint =
-      endpoints_.emplace_back(std::make_unique<Endpoint>(kind, ref, port, slot, readProc, refCon));
+  auto& endpoint = endpoints_.emplace_back(
+      std::make_unique<Endpoint>(kind, ref, port, shortName, slot, readProc, refCon));
   live_[slot].store(endpoint.get());
   liveCount_.store(slot + 1);
   status = noErr;
@@ -134,12 +155,16 @@ Endpoint* Client::addEndpoint(Endpoint::Kind kind, MIDIObjectRef ref, MIDIReadPr
 
 void Client::publishName(Endpoint& endpoint, const std::string& name) {
   std::lock_guard control(control_);
-  if (!endpoint.disposed) metadata::publishName(jack_, endpoint.port, name);
+  if (endpoint.disposed) return;
+  metadata::publishName(jack_, endpoint.port, name);
+  endpoint.name = name;
 }
 
 void Client::setManufacturer(Endpoint& endpoint, const std::string& text) {
   std::lock_guard control(control_);
-  if (!endpoint.disposed) metadata::publishManufacturer(jack_, endpoint.port, text);
+  if (endpoint.disposed) return;
+  metadata::publishManufacturer(jack_, endpoint.port, text);
+  endpoint.manufacturer = text;
 }
 
 void Client::setUniqueID(Endpoint& endpoint, MIDIUniqueID id) {
@@ -240,11 +265,16 @@ void Client::close() {
     jack_deactivate(jack_);
     stopCycling();
   }
-  // Not under the control mutex: a read procedure under way may still set a property.
+  // Not under the control mutex: a read procedure under way may still set a property, and a
+  // new client for a restarted server may be waiting for the mutex, to find this one closed.
   reading_ = false;
   arrivals_.fetch_add(1);
   arrivals_.notify_all();
   pthread_join(reader_, nullptr);
+  reopening_ = false;
+  serverGone_ = true;
+  serverGone_.notify_all();
+  pthread_join(reopener_, nullptr);
   std::lock_guard control(control_);
   for (Endpoint* endpoint : remaining) {
     live_[endpoint->slot].store(nullptr);
@@ -351,7 +381,60 @@ bool Client::collect(Endpoint& destination, void* buffer, MIDITimeStamp now) {
 }
 
 void Client::shutdown(jack_status_t, const char*, void* self) {
-  static_cast<Client*>(self)->stopCycling();
+  auto& client = *static_cast<Client*>(self);
+  client.stopCycling();
+  client.serverGone_ = true;
+  client.serverGone_.notify_all();
+}
+
+// JACK tells nobody that a server has started: once the server has gone, this asks twice a
+// second until one answers to the client's name.
+void* Client::reopen(void* self) {
+  auto& client = *static_cast<Client*>(self);
+  for (;;) {
+    client.serverGone_.wait(false);
+    if (!client.reopening_) return nullptr;
+    const timespec pause{0, 500'000'000};
+    nanosleep(&pause, nullptr);
+    if (!client.reopening_) return nullptr;
+    jack_status_t status{};
+    jack_client_t* fresh = jack_client_open(client.name_.c_str(), JackNoStartServer, &status);
+    if (fresh != nullptr && !client.rejoin(fresh)) jack_client_close(fresh);
+  }
+}
+
+// Gives every endpoint its port again, under the same short name, and publishes its name,
+// unique ID and manufacturer again; then the new client starts cycling.
+bool Client::rejoin(jack_client_t* fresh) {
+  std::lock_guard control(control_);
+  if (closed_) return false;
+  std::vector<std::pair<Endpoint*, jack_port_t*>> ports;
+  for (std::size_t slot = 0; slot < liveCount_; ++slot) {
+    Endpoint* endpoint = live_[slot].load();
+    if (endpoint == nullptr) continue;
+    const bool isSource = endpoint->kind == Endpoint::Kind::source;
+    jack_port_t* port =
+        jack_port_register(fresh, endpoint->portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                           isSource ? JackPortIsOutput : JackPortIsInput, 0);
+    if (port == nullptr) return false;
+    ports.emplace_back(endpoint, port);
+  }
+  gone_.push_back(jack_.exchange(fresh));
+  for (const auto& [endpoint, port] : ports) {
+    endpoint->port = port;
+    if (!endpoint->name.empty()) metadata::publishName(fresh, port, endpoint->name);
+    if (endpoint->uniqueID != 0) metadata::publishUniqueID(fresh, port, endpoint->uniqueID);
+    if (!endpoint->manufacturer.empty()) {
+      metadata::publishManufacturer(fresh, port, endpoint->manufacturer);
+    }
+  }
+  serverGone_ = false;
+  cycling_ = true;
+  if (activate()) return true;
+  // Not this time: the next attempt starts again from a client of its own.
+  stopCycling();
+  serverGone_ = true;
+  return true;
 }
 
 void* Client::read(void* self) {

@@ -5,6 +5,10 @@
 // destination's queue as a record of its own. An ordinary thread of the client, woken by the
 // process callback, turns each record into a MIDIPacketList for the destination's read
 // procedure.
+//
+// When the server goes, sends fail until it is back; a thread of the client then opens a new
+// JACK client under the same name and gives every endpoint its port again, with the same name,
+// unique ID and manufacturer.
 #pragma once
 
 #include <CoreMIDI/CoreMIDI.h>
@@ -29,13 +33,15 @@ inline constexpr OSStatus kParamErr = -50;
 struct Endpoint {
   enum class Kind { source, destination };
 
-  Endpoint(Kind kind, MIDIObjectRef ref, jack_port_t* port, std::size_t slot, MIDIReadProc readProc,
-           void* refCon);
+  Endpoint(Kind kind, MIDIObjectRef ref, jack_port_t* port, std::string portName, std::size_t slot,
+           MIDIReadProc readProc, void* refCon);
 
   const Kind kind;
   const MIDIObjectRef ref;
-  jack_port_t* const port;
-  const std::size_t slot;  // its place among the ports the process callback serves
+  // Replaced, under the client's control mutex, when the client joins a restarted server.
+  std::atomic<jack_port_t*> port;
+  const std::string portName;  // the port's short name, the same on every server
+  const std::size_t slot;      // its place among the ports the process callback serves
   const MIDIReadProc readProc;
   void* const refCon;
 
@@ -45,8 +51,10 @@ struct Endpoint {
   std::mutex sending;  // one MIDIReceived at a time writes a source's queue
   std::atomic<bool> disposed{false};
 
-  // Set under the client's control mutex and the layer's identity lock.
+  // Set under the client's control mutex (the ID also under the layer's identity lock), and
+  // published again on a restarted server.
   MIDIUniqueID uniqueID = 0;
+  std::string name, manufacturer;
 };
 
 class Client {
@@ -78,11 +86,15 @@ class Client {
   jack_client_t* jack() const { return jack_; }
 
  private:
-  explicit Client(jack_client_t* jack);
+  Client(jack_client_t* jack, std::string name);
+  bool activate();
+  bool startThreads();
 
   static int process(jack_nframes_t frames, void* self);
   static void shutdown(jack_status_t code, const char* reason, void* self);
   static void* read(void* self);
+  static void* reopen(void* self);
+  bool rejoin(jack_client_t* fresh);
 
   void emit(Endpoint& source, void* buffer);
   bool collect(Endpoint& destination, void* buffer, MIDITimeStamp now);
@@ -97,7 +109,11 @@ class Client {
 
   static constexpr std::size_t kMaxEndpoints = 256;
 
-  jack_client_t* jack_;
+  std::atomic<jack_client_t*> jack_;
+  const std::string name_;  // the JACK client's name
+  // Clients of servers that have gone, never closed: another thread may still hold one's
+  // pointer, and libjack crashes closing one once the process has a client of the new server.
+  std::vector<jack_client_t*> gone_;
   std::mutex control_;   // endpoint creation and disposal, names and properties
   bool closed_ = false;  // under control_: the JACK client is closed, or being closed
   std::vector<std::unique_ptr<Endpoint>> endpoints_;          // kept until the client goes away
@@ -113,6 +129,9 @@ class Client {
 
   pthread_t reader_{};
   std::atomic<bool> reading_{true};
+  pthread_t reopener_{};
+  std::atomic<bool> serverGone_{false};
+  std::atomic<bool> reopening_{true};
   std::mutex delivering_;  // held while a read procedure runs
   std::vector<std::uint8_t> period_;
   std::vector<std::uint64_t> list_;  // MIDIPacketList storage, 8-byte aligned
