@@ -97,6 +97,7 @@ def test_a_reader_gone_ends_the_relay(bin_dir, jack):
             since(peer, "midi_peer: connected\n", "error")
             peer.write("903c40\n")
             assert relay.wait_for(f"{128 + signal.SIGPIPE}\n")
+            peer.finish()
 
 
 # Ctrl-C or kill closes the JACK client before the relay ends by the signal: the synchronous

@@ -34,7 +34,7 @@ def jack_server(name=None):
             # Asked, also when the test failed: a server killed outright keeps one of the eight
             # server slots in JACK's shared registry, and with all eight taken no server starts.
             server.popen.terminate()
-            server.finish()
+            server.finish(30)
 
 
 jack = pytest.fixture(jack_server.__wrapped__)

@@ -15,10 +15,14 @@
 namespace coremidi {
 namespace {
 
-constexpr std::size_t kSourceQueueBytes = 256 * 1024;
+// The queues are in memory from the start (the realtime side must take no page fault), so
+// they are kept small: a source's holds two periods of full port buffers (32 KiB each on
+// jackd), and sends wait for room.
+constexpr std::size_t kSourceQueueBytes = 64 * 1024;
 // Incoming events cannot wait in JACK: whatever a period brings must find room here. This is
-// 32 periods of full port buffers.
-constexpr std::size_t kDestinationQueueBytes = 1024 * 1024;
+// four periods of full port buffers, and at MIDI's wire rate (3,125 bytes a second) over a
+// second and a half even of one-byte events, each of which takes 25 bytes here.
+constexpr std::size_t kDestinationQueueBytes = 128 * 1024;
 // The read procedure runs on this thread. Its stack has a fixed size, as JACK's own threads
 // have, so that it does not depend on the process's stack limit.
 constexpr std::size_t kReadThreadStack = 1024 * 1024;

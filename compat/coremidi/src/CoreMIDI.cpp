@@ -101,8 +101,8 @@ void assignUniqueID(Client& client, Endpoint& endpoint) {
   client.setUniqueID(endpoint, id);
 }
 
-// A process that ends without disposing its clients, at exit or by Ctrl-C, still leaves none
-// behind in the server.
+// A process that ends without disposing its clients, at exit or by a signal such as Ctrl-C,
+// still leaves none behind in the server.
 void abandonClients() {
   for (const auto& client : registry().clients()) client->abandon();
 }

@@ -61,7 +61,7 @@ void startClosingOnStopSignals() {
   pthread_sigmask(SIG_SETMASK, &program, nullptr);
   if (!started) return;
   pthread_detach(closer);
-  for (const int number : {SIGINT, SIGTERM}) {
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
     struct sigaction current {};
     sigaction(number, nullptr, &current);
     if (current.sa_handler != SIG_DFL) continue;  // the program's own choice, or ignored

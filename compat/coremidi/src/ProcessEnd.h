@@ -4,9 +4,9 @@
 
 namespace coremidi {
 
-// Calls `closeClients` once, whichever comes first: the process's normal exit, or a SIGINT or
-// SIGTERM that the program leaves to its default action (the process then still ends by that
-// signal). Safe to call more than once; the first call counts.
+// Calls `closeClients` once, whichever comes first: the process's normal exit, or a SIGINT,
+// SIGTERM, SIGHUP or SIGPIPE that the program leaves to its default action (the process then
+// still ends by that signal). Safe to call more than once; the first call counts.
 void closeClientsOnTheWayOut(void (*closeClients)());
 
 }  // namespace coremidi

@@ -3,8 +3,10 @@
 #include <CoreMIDI/CoreMIDI.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <unistd.h>
 
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -114,6 +116,20 @@ TEST_F(LayerTest, WrongCallsAreStatusCodes) {
   EXPECT_EQ(MIDIObjectSetIntegerProperty(sink, kMIDIPropertyUniqueID, id), noErr);
   EXPECT_EQ(MIDIEndpointDispose(source), kMIDIObjectNotFound);
   EXPECT_EQ(send(source, {{0xF8}}), kMIDIObjectNotFound);
+}
+
+// The realtime side must take no page fault on a queue's first use: a destination's 128 KiB
+// queue is in memory from the start.
+TEST_F(LayerTest, QueuesAreInMemoryFromTheStart) {
+  const auto resident = [] {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages >> pages;
+    return pages * sysconf(_SC_PAGESIZE);
+  };
+  const long before = resident();
+  MIDIEndpointRef another = 0;
+  ASSERT_EQ(MIDIDestinationCreate(client, CFSTR("Another"), read, this, &another), noErr);
+  EXPECT_GE(resident() - before, 128 * 1024);
 }
 
 // Left open on purpose: the layer closes it when the process ends.
