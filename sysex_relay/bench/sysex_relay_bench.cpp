@@ -1,8 +1,16 @@
-// Measures sysex_relay on a private JACK server with midi_peer as the listening DAW:
-// the one-hop latency from a line written to the relay until the peer prints the message,
-// and the throughput of a burst of 2048-byte messages, with the count lost. It also counts the
-// server's xruns: a client that is late by more than the server waits for in synchronous mode
-// (ten client timeouts) can lose or repeat a period's MIDI.
+// sysex_relay_bench [--running-server]
+//
+// Measures sysex_relay against raw_relay, the same contract straight over libjack, on one JACK
+// server with midi_peer as the DAW, and prints both figures and their ratio: the one-hop
+// latency from a line written to the relay until the peer prints the message; the throughput
+// of a burst of 2048-byte messages, with any lost, repeated or reordered; and, idle with the
+// peer connected, the processor time each uses and the memory it holds alone. It also counts
+// the server's xruns: a client that is late by more than the server waits for in synchronous
+// mode (ten client timeouts) can lose or repeat a period's MIDI.
+//
+// It starts a private `jackd -S` with the dummy driver, or with --running-server uses the
+// server its environment names (PipeWire's through pw-jack: see pipewire_bench.sh).
+// Figures, not a test: it fails only when it cannot measure or a message is lost.
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <poll.h>
@@ -15,8 +23,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -31,7 +42,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kLatencyMessages = 500;
 constexpr int kBurstMessages = 1000;
-constexpr double kPeriodMs = 256.0 / 48000.0 * 1000.0;
+constexpr auto kIdle = 20s;
 
 // A signed SysEx message of `bytes` bytes whose body carries `index`, as hex.
 std::string message(std::size_t bytes, unsigned index) {
@@ -188,46 +199,77 @@ class XrunCounter {
   }
   ~XrunCounter() { jack_client_close(client_); }
   int count() const { return count_; }
+  jack_client_t* client() const { return client_; }
 
  private:
   jack_client_t* client_;
   std::atomic<int> count_{0};
 };
 
-}  // namespace
+// Processor time a process has used so far, user and system, in clock ticks.
+long cpuTicks(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat{std::istreambuf_iterator<char>(file), {}};
+  // The name in parentheses may hold spaces; the fields after it start with the third.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+  std::string skipped;
+  for (int field = 3; field < 14; ++field) fields >> skipped;
+  long user = 0, system = 0;
+  fields >> user >> system;
+  return user + system;
+}
 
-int main() {
-  // A private server; libjack's own messages would only get in the way of the figures.
-  const std::string server = "quav-bench-" + std::to_string(getpid());
-  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-  setenv("JACK_NO_START_SERVER", "1", 1);
-  jack_set_error_function([](const char*) {});
-  jack_set_info_function([](const char*) {});
-  Child jackd({"/usr/bin/jackd", "--no-realtime", "-S", "-n", server, "-d", "dummy", "-r", "48000",
-               "-p", "256"});
-  std::optional<XrunCounter> xruns;
-  // jackd has no readiness signal of its own; a client that connects is the proof.
-  for (int attempt = 0; attempt < 200 && !xruns; ++attempt) {
-    std::this_thread::sleep_for(50ms);
-    if (jack_client_t* client = jack_client_open("xrun counter", JackNoStartServer, nullptr)) {
-      xruns.emplace(client);
-    }
+// Memory that the process alone holds, in KiB.
+long privateKiB(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  long total = 0;
+  for (std::string key; file >> key;) {
+    long value = 0;
+    if (key == "Private_Clean:" || key == "Private_Dirty:") file >> value;
+    total += value;
   }
-  Child relay({SYSEX_RELAY_PATH});
-  if (!xruns || !relay.awaitLine("Local QUAV Tonvex MIDI endpoints ready.")) {
-    std::fputs("the JACK server or the relay did not start\n", stderr);
-    return 1;
+  return total;
+}
+
+// One side of the comparison: a program with the relay's contract, and how midi_peer finds it.
+struct Side {
+  const char* label;
+  std::vector<std::string> argv;
+  std::string ready;  // the line it writes once its ports exist
+  std::string name;   // its endpoints' name
+};
+
+struct Figures {
+  std::vector<double> latencies;
+  Tally latencyTally, burstTally;
+  int latencyXruns = 0, burstXruns = 0;
+  double burstSeconds = 0;
+  long idleTicks = 0;
+  long idleKiB = 0, afterBurstKiB = 0;
+};
+
+std::optional<Figures> measure(const Side& side, XrunCounter& xruns, double periodMs) {
+  Child relay(side.argv);
+  if (!relay.awaitLine(side.ready)) {
+    std::fprintf(stderr, "%s did not start\n", side.label);
+    return std::nullopt;
   }
-  Child peer({MIDI_PEER_PATH, "QUAV Tonvex"});
+  Child peer({MIDI_PEER_PATH, side.name});
   if (!peer.awaitLine("midi_peer: connected")) {
-    std::fputs("the peer did not connect\n", stderr);
-    return 1;
+    std::fprintf(stderr, "the peer did not connect to %s\n", side.label);
+    return std::nullopt;
   }
+  Figures figures;
+  const long ticks = cpuTicks(relay.pid);
+  std::this_thread::sleep_for(kIdle);
+  figures.idleTicks = cpuTicks(relay.pid) - ticks;
+  figures.idleKiB = privateKiB(relay.pid);
+
   // Each message waits a random part of a period first; sent right after the previous one
   // arrived, every message would meet the period at the same phase.
+  const int startXruns = xruns.count();
   std::mt19937 random(1);
-  std::uniform_int_distribution<int> phase(0, static_cast<int>(kPeriodMs * 1000));
-  std::vector<double> latencies;
+  std::uniform_int_distribution<int> phase(0, static_cast<int>(periodMs * 1000));
   std::vector<std::string> probes, arrived;
   for (unsigned index = 0; index < kLatencyMessages; ++index) {
     probes.push_back(message(16, index));
@@ -238,10 +280,10 @@ int main() {
     const auto end = Clock::now();
     arrived.insert(arrived.end(), lines.begin(), lines.end());
     if (lines.size() == 1 && lines[0] == probes.back())
-      latencies.push_back(milliseconds(end - start));
+      figures.latencies.push_back(milliseconds(end - start));
   }
-  const Tally latencyTally = tally(probes, arrived);
-  const int latencyXruns = xruns->count();
+  figures.latencyTally = tally(probes, arrived);
+  figures.latencyXruns = xruns.count() - startXruns;
 
   std::string burst;
   std::vector<std::string> sent;
@@ -252,39 +294,119 @@ int main() {
   const auto start = Clock::now();
   std::thread writer([&] { relay.write(burst); });
   const auto received = awaitLines(peer, kBurstMessages, 5s);
-  const auto end = Clock::now();
+  figures.burstSeconds = milliseconds(Clock::now() - start) / 1000;
   writer.join();
-  const Tally burstTally = tally(sent, received);
-  const int burstXruns = xruns->count() - latencyXruns;
+  figures.burstTally = tally(sent, received);
+  figures.burstXruns = xruns.count() - startXruns - figures.latencyXruns;
+  figures.afterBurstKiB = privateKiB(relay.pid);
 
-  // Clients before their server, each cleanly: a synchronous server waits for vanished ones.
+  // Each client ends cleanly: a synchronous server waits for vanished ones.
   peer.finish();
   relay.finish();
-  xruns.reset();
-  kill(jackd.pid, SIGTERM);
-  jackd.finish();
+  return figures;
+}
 
-  const double p95 = latencies.empty() ? 0 : percentile(latencies, 0.95);
-  std::printf("JACK: dummy driver, 48000 Hz, 256 frames per period (%.2f ms), synchronous mode\n",
-              kPeriodMs);
-  std::printf("one hop, relay input line to peer output line, %d messages of 16 bytes:\n",
-              kLatencyMessages);
-  if (!latencies.empty()) {
-    std::printf("  median %.2f ms, p95 %.2f ms, max %.2f ms\n", percentile(latencies, 0.5), p95,
-                percentile(latencies, 1.0));
+void row(const char* what, double relay, double raw, const char* format) {
+  std::printf("  %-34s", what);
+  std::printf(format, relay);
+  std::printf(format, raw);
+  if (raw > 0) {
+    std::printf("%10.2f\n", relay / raw);
+  } else {
+    std::printf("%10s\n", "-");
   }
-  std::printf("  ");
-  print(latencyTally);
-  std::printf("; server xruns %d\n", latencyXruns);
-  const double seconds = milliseconds(end - start) / 1000;
-  std::printf("burst of %d signed messages of 2048 bytes:\n", kBurstMessages);
-  std::printf("  %.3f s, %.0f messages/s, %.2f MB/s of MIDI\n  ", seconds, kBurstMessages / seconds,
-              kBurstMessages * 2048 / seconds / 1e6);
-  print(burstTally);
-  std::printf("; server xruns %d\n", burstXruns);
-  const bool met =
-      !latencies.empty() && p95 <= kPeriodMs + 1 && clean(latencyTally) && clean(burstTally);
-  std::printf("target (nothing lost, p95 within one period plus 1 ms = %.2f ms): %s\n",
-              kPeriodMs + 1, met ? "met" : "missed");
-  return met ? 0 : 1;
+}
+
+const char* verdict(bool met) {
+  return met ? "met" : "MISSED";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool ownServer = argc < 2 || std::string(argv[1]) != "--running-server";
+  if (argc > 2 || (argc == 2 && ownServer)) {
+    std::fputs("usage: sysex_relay_bench [--running-server]\n", stderr);
+    return 2;
+  }
+  // libjack's own messages would only get in the way of the figures.
+  jack_set_error_function([](const char*) {});
+  jack_set_info_function([](const char*) {});
+  std::optional<Child> jackd;
+  if (ownServer) {
+    const std::string server = "quav-bench-" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    jackd.emplace(std::vector<std::string>{"/usr/bin/jackd", "--no-realtime", "-S", "-n", server,
+                                           "-d", "dummy", "-r", "48000", "-p", "256"});
+  }
+  std::optional<XrunCounter> xruns;
+  // jackd has no readiness signal of its own; a client that connects is the proof.
+  for (int attempt = 0; attempt < 200 && !xruns; ++attempt) {
+    if (jack_client_t* client = jack_client_open("xrun counter", JackNoStartServer, nullptr)) {
+      xruns.emplace(client);
+    } else {
+      std::this_thread::sleep_for(50ms);
+    }
+  }
+  if (!xruns) {
+    std::fputs("no JACK server to measure on\n", stderr);
+    for (std::optional<std::string> said; jackd && (said = jackd->line(200ms));) {
+      std::fprintf(stderr, "  jackd: %s\n", said->c_str());
+    }
+    return 1;
+  }
+  const double rate = jack_get_sample_rate(xruns->client());
+  const auto frames = jack_get_buffer_size(xruns->client());
+  const double periodMs = frames / rate * 1000;
+  const Side sides[2] = {
+      {"sysex_relay", {SYSEX_RELAY_PATH}, "Local QUAV Tonvex MIDI endpoints ready.", "QUAV Tonvex"},
+      {"raw_relay", {RAW_RELAY_PATH, "raw relay"}, "raw_relay: ready", "raw relay"}};
+  std::optional<Figures> relay = measure(sides[0], *xruns, periodMs);
+  std::optional<Figures> raw = relay ? measure(sides[1], *xruns, periodMs) : std::nullopt;
+  xruns.reset();
+  if (jackd) {
+    kill(jackd->pid, SIGTERM);
+    jackd->finish();
+  }
+  if (!relay || !raw || relay->latencies.empty() || raw->latencies.empty()) return 1;
+
+  std::printf("%s, %.0f Hz, %u frames per period (%.2f ms)\n",
+              ownServer ? "jackd -S, dummy driver" : "the running server", rate, frames, periodMs);
+  std::printf("  %-34s%10s%10s%10s\n", "", "relay", "raw", "relay/raw");
+  const auto hop = [&](const char* what, double fraction) {
+    row(what, percentile(relay->latencies, fraction), percentile(raw->latencies, fraction),
+        "%10.2f");
+  };
+  hop("one hop p50, ms", 0.5);
+  hop("one hop p95, ms", 0.95);
+  hop("one hop max, ms", 1.0);
+  const auto rateOf = [](const Figures& figures) {
+    return kBurstMessages * 2048 / figures.burstSeconds / 1e6;
+  };
+  row("burst, MB/s of MIDI", rateOf(*relay), rateOf(*raw), "%10.2f");
+  const auto idleSeconds = std::chrono::duration<double>(kIdle).count();
+  std::printf("  idle for %.0f s with the peer connected:\n", idleSeconds);
+  row("CPU time, ticks", relay->idleTicks, raw->idleTicks, "%10.0f");
+  row("private memory, KiB", relay->idleKiB, raw->idleKiB, "%10.0f");
+  row("private memory after the burst, KiB", relay->afterBurstKiB, raw->afterBurstKiB, "%10.0f");
+  for (const auto* figures : {&*relay, &*raw}) {
+    std::printf("  %s: one hop ", figures == &*relay ? "relay" : "raw");
+    print(figures->latencyTally);
+    std::printf(", xruns %d\n  %*s  burst   ", figures->latencyXruns, figures == &*relay ? 5 : 3,
+                "");
+    print(figures->burstTally);
+    std::printf(", xruns %d\n", figures->burstXruns);
+  }
+  const double p95 = percentile(relay->latencies, 0.95) - percentile(raw->latencies, 0.95);
+  std::printf("targets:\n  one hop p95 at most raw + 0.5 ms: %s (%+.2f ms)\n", verdict(p95 <= 0.5),
+              p95);
+  std::printf("  burst at least 0.95 x raw: %s\n", verdict(rateOf(*relay) >= 0.95 * rateOf(*raw)));
+  std::printf("  idle CPU at most 1.2 x raw: %s\n",
+              verdict(relay->idleTicks <= 1.2 * raw->idleTicks));
+  std::printf("  idle private memory at most 1 MiB: %s\n", verdict(relay->idleKiB <= 1024));
+  const bool intact = clean(relay->latencyTally) && clean(relay->burstTally) &&
+                      clean(raw->latencyTally) && clean(raw->burstTally);
+  std::printf("  nothing lost, repeated or reordered: %s\n", verdict(intact));
+  return intact ? 0 : 1;
 }
