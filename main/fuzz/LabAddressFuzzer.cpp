@@ -41,17 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string guide = quav::guideAddress(*lab);
   const std::string_view announced = lab->buffer();
   // Both stay on the loopback host. The key address is the lab address up to its fragment, then
-  // the marker and the key's bytes; the guide address ends its path in the guide page.
+  // the marker and the key's bytes; the guide address adds the guide page to the lab's path.
   constexpr std::string_view marker = "#quav-key=";
   const auto fragment = keyed.find('#');
   const auto rest = announced.find_first_of("?#");
   const auto guideRest = guide.find_first_of("?#");
+  const std::string base(announced.substr(0, rest));
   if (hostOf(keyed) != "127.0.0.1" || hostOf(guide) != "127.0.0.1" ||
       fragment == std::string::npos ||
       keyed.substr(0, fragment) != announced.substr(0, announced.find('#')) ||
       keyed.compare(fragment, marker.size(), marker) != 0 ||
       fromBase64Url(std::string_view(keyed).substr(fragment + marker.size())) != key ||
-      !guide.substr(0, guideRest).ends_with("/CONNECT.html") ||
+      guide.substr(0, guideRest) != base + (base.ends_with('/') ? "" : "/") + "CONNECT.html" ||
       (rest == std::string_view::npos ? guideRest != std::string::npos
                                       : guide.substr(guideRest) != announced.substr(rest)))
     std::abort();

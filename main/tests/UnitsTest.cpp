@@ -4,35 +4,18 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <array>
 #include <atomic>
-#include <boost/url/parse.hpp>
 #include <thread>
 
 #include "FakeToolkit.h"
 #include "KeyFile.h"
-#include "LabAddress.h"
 #include "ReadinessScan.h"
 
 namespace quav {
 namespace {
 
-const std::string kHost = "http://127.0.0.1:8123";
-
-// Base64url and the key address are checked by main/fuzz's lab address target, against a strict
-// decoder of its own, for any key bytes and any accepted lab address.
-
-TEST(GuideAddress, AppendsOnePathSegment) {
-  for (const auto& [lab, expected] : std::vector<std::array<std::string, 2>>{
-           {kHost + "/", kHost + "/CONNECT.html"},
-           {kHost, kHost + "/CONNECT.html"},
-           {kHost + "/lab", kHost + "/lab/CONNECT.html"},
-           {kHost + "/lab/", kHost + "/lab/CONNECT.html"},
-           {kHost + "/a%20b", kHost + "/a%20b/CONNECT.html"},
-           {kHost + "/lab/index.html?x=1#top", kHost + "/lab/index.html/CONNECT.html?x=1#top"}}) {
-    EXPECT_EQ(guideAddress(boost::urls::parse_uri(lab).value()), expected) << lab;
-  }
-}
+// Base64url, the key address and the guide address are checked by main/fuzz's lab address
+// target, for any key bytes and any accepted lab address; its seeds hold the path cases.
 
 // Each maximal ill-formed subsequence becomes one U+FFFD.
 TEST(Utf8Decoding, ReplacesEachMaximalIllFormedSubsequenceOnce) {
