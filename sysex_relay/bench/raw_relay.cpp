@@ -1,10 +1,11 @@
 // raw_relay "<name>": sysex_relay's contract straight over libjack, the yardstick of the
 // benchmark. A JACK client "<name>" with a port "source" and a port "destination", both aliased
-// "<name>" so that midi_peer finds them. Each line on standard input that decodes as the relay
-// decodes it leaves "source" as one event; each event at "destination" is written to standard
-// output as one line of hex. It says "raw_relay: ready" on standard error once its ports
-// exist, and exits once its input has ended and its events have gone out.
+// and pretty-named "<name>" so that midi_peer finds them. Each line on standard input that
+// decodes as the relay decodes it leaves "source" as one event; each event at "destination" is
+// written to standard output as one line of hex. It says "raw_relay: ready" on standard error
+// once its ports exist, and exits once its input has ended and its events have gone out.
 #include <jack/jack.h>
+#include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
@@ -107,8 +108,12 @@ int main(int argc, char** argv) {
     std::fputs("raw_relay: cannot set up the ports\n", stderr);
     return 1;
   }
-  jack_port_set_alias(source, argv[1]);
-  jack_port_set_alias(destination, argv[1]);
+  // PipeWire's libjack keeps no aliases; midi_peer then looks for the pretty name.
+  for (jack_port_t* port : {source, destination}) {
+    jack_port_set_alias(port, argv[1]);
+    jack_set_property(client, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, argv[1],
+                      "text/plain");
+  }
   std::thread(print).detach();
   std::fputs("raw_relay: ready\n", stderr);
 

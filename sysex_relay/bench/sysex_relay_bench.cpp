@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -107,10 +108,11 @@ struct Child {
     return text;
   }
 
-  // Waits for a line that is `text`, skipping the others.
+  // Waits for a line that is `text`, skipping the others; the ones skipped tell what failed.
   bool awaitLine(const std::string& text) {
     for (std::optional<std::string> next; (next = line(10s));) {
       if (*next == text) return true;
+      skipped += *next + "\n";
     }
     return false;
   }
@@ -125,6 +127,7 @@ struct Child {
   int input = -1;
   int output = -1;
   std::string buffer;
+  std::string skipped;
 };
 
 // Up to `count` lines, ending early once none comes for `quiet`.
@@ -219,6 +222,20 @@ long cpuTicks(pid_t pid) {
   return user + system;
 }
 
+// The same in milliseconds, summed over its threads from the scheduler's nanoseconds: an idle
+// client uses few ticks.
+double cpuMs(pid_t pid) {
+  double total = 0;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+    std::ifstream file(task.path() / "schedstat");
+    double nanoseconds = 0;
+    file >> nanoseconds;
+    total += nanoseconds / 1e6;
+  }
+  return total;
+}
+
 // Memory that the process alone holds, in KiB.
 long privateKiB(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/smaps_rollup");
@@ -245,24 +262,27 @@ struct Figures {
   int latencyXruns = 0, burstXruns = 0;
   double burstSeconds = 0;
   long idleTicks = 0;
+  double idleMs = 0;
   long idleKiB = 0, afterBurstKiB = 0;
 };
 
 std::optional<Figures> measure(const Side& side, XrunCounter& xruns, double periodMs) {
   Child relay(side.argv);
   if (!relay.awaitLine(side.ready)) {
-    std::fprintf(stderr, "%s did not start\n", side.label);
+    std::fprintf(stderr, "%s did not start\n%s", side.label, relay.skipped.c_str());
     return std::nullopt;
   }
   Child peer({MIDI_PEER_PATH, side.name});
   if (!peer.awaitLine("midi_peer: connected")) {
-    std::fprintf(stderr, "the peer did not connect to %s\n", side.label);
+    std::fprintf(stderr, "the peer did not connect to %s\n%s", side.label, peer.skipped.c_str());
     return std::nullopt;
   }
   Figures figures;
   const long ticks = cpuTicks(relay.pid);
+  const double ms = cpuMs(relay.pid);
   std::this_thread::sleep_for(kIdle);
   figures.idleTicks = cpuTicks(relay.pid) - ticks;
+  figures.idleMs = cpuMs(relay.pid) - ms;
   figures.idleKiB = privateKiB(relay.pid);
 
   // Each message waits a random part of a period first; sent right after the previous one
@@ -351,8 +371,9 @@ int main(int argc, char** argv) {
   }
   if (!xruns) {
     std::fputs("no JACK server to measure on\n", stderr);
-    for (std::optional<std::string> said; jackd && (said = jackd->line(200ms));) {
-      std::fprintf(stderr, "  jackd: %s\n", said->c_str());
+    if (jackd) {
+      jackd->awaitLine("");
+      std::fputs(jackd->skipped.c_str(), stderr);
     }
     return 1;
   }
@@ -371,8 +392,15 @@ int main(int argc, char** argv) {
   }
   if (!relay || !raw || relay->latencies.empty() || raw->latencies.empty()) return 1;
 
+  // Which libjack serves this process tells which server it is.
+  std::ifstream maps("/proc/self/maps");
+  const std::string mapped{std::istreambuf_iterator<char>(maps), {}};
+  const bool pipewire = mapped.find("pipewire") != std::string::npos;
   std::printf("%s, %.0f Hz, %u frames per period (%.2f ms)\n",
-              ownServer ? "jackd -S, dummy driver" : "the running server", rate, frames, periodMs);
+              ownServer  ? "jackd -S, dummy driver"
+              : pipewire ? "PipeWire through pw-jack"
+                         : "the running server",
+              rate, frames, periodMs);
   std::printf("  %-34s%10s%10s%10s\n", "", "relay", "raw", "relay/raw");
   const auto hop = [&](const char* what, double fraction) {
     row(what, percentile(relay->latencies, fraction), percentile(raw->latencies, fraction),
@@ -388,6 +416,7 @@ int main(int argc, char** argv) {
   const auto idleSeconds = std::chrono::duration<double>(kIdle).count();
   std::printf("  idle for %.0f s with the peer connected:\n", idleSeconds);
   row("CPU time, ticks", relay->idleTicks, raw->idleTicks, "%10.0f");
+  row("CPU time, ms (schedstat)", relay->idleMs, raw->idleMs, "%10.1f");
   row("private memory, KiB", relay->idleKiB, raw->idleKiB, "%10.0f");
   row("private memory after the burst, KiB", relay->afterBurstKiB, raw->afterBurstKiB, "%10.0f");
   for (const auto* figures : {&*relay, &*raw}) {
