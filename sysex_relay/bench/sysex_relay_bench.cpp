@@ -371,7 +371,7 @@ int main(int argc, char** argv) {
   }
   if (!xruns) {
     std::fputs("no JACK server to measure on\n", stderr);
-    if (jackd) {
+    if (jackd) {  // what it says until it exits tells why
       jackd->awaitLine("");
       std::fputs(jackd->skipped.c_str(), stderr);
     }
