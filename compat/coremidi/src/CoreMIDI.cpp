@@ -90,6 +90,12 @@ bool isTaken(Client& client, MIDIUniqueID id, const Endpoint& endpoint) {
          coremidi::metadata::isTaken(client.jack(), id, endpoint.port);
 }
 
+// A property that the server cannot keep is not reported as set: an ID that no other process
+// can see would not be unique, and one that another process holds would go unseen.
+bool stored(Client& client, const Endpoint& endpoint) {
+  return coremidi::metadata::isStored(client.jack(), endpoint.port);
+}
+
 // Like CoreMIDI, a new endpoint gets a random unique ID that no other endpoint holds.
 void assignUniqueID(Client& client, Endpoint& endpoint) {
   static std::mt19937 random{std::random_device{}()};
@@ -192,6 +198,7 @@ extern "C" OSStatus MIDIObjectSetIntegerProperty(MIDIObjectRef obj, CFStringRef 
     return kMIDIUnknownProperty;
   }
   std::lock_guard lock(identities);
+  if (!stored(*object.client, *object.endpoint)) return kMIDIUnknownError;
   if (isTaken(*object.client, value, *object.endpoint)) return kMIDIIDNotUnique;
   object.client->setUniqueID(*object.endpoint, value);
   return noErr;
@@ -205,6 +212,7 @@ extern "C" OSStatus MIDIObjectSetStringProperty(MIDIObjectRef obj, CFStringRef p
   if (object.endpoint == nullptr || !same(propertyID, kMIDIPropertyManufacturer)) {
     return kMIDIUnknownProperty;
   }
+  if (!stored(*object.client, *object.endpoint)) return kMIDIUnknownError;
   try {
     object.client->setManufacturer(*object.endpoint, textOf(str));
     return noErr;

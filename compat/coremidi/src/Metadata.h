@@ -24,6 +24,10 @@ void publishUniqueID(jack_client_t* client, jack_port_t* port, MIDIUniqueID id);
 void publishManufacturer(jack_client_t* client, jack_port_t* port, const std::string& text);
 void withdraw(jack_client_t* client, jack_port_t* port);
 
+// Writes the port's record again; false when the server keeps no metadata (PipeWire without a
+// session manager), so that neither a unique ID nor a manufacturer can be published or seen.
+bool isStored(jack_client_t* client, jack_port_t* port);
+
 // Whether any MIDI port of the graph other than `except` carries `id`.
 bool isTaken(jack_client_t* client, MIDIUniqueID id, const jack_port_t* except);
 
