@@ -5,7 +5,8 @@ import time
 
 import pytest
 
-from jack import NO_SERVER, jack, jack_server, jack_tool, shared_relay, since  # noqa: F401
+from jack import (NO_SERVER, STACK, fails_on_pipewire, jack, jack_server, jack_tool,  # noqa: F401
+                  shared_relay, since)
 from quav_testing import Process, run, unique_name, wait_until
 
 READY = "Local QUAV Tonvex MIDI endpoints ready.\n"
@@ -23,14 +24,15 @@ session = shared_relay("sysex_relay", READY, "QUAV Tonvex")
 
 # Each runs on the test's own server unless it names another.
 @pytest.mark.parametrize("prefix, server, status, error", [
-    ([], None, 0, READY),
+    ([], {}, 0, READY),
     ([], NO_SERVER, 1, "Could not open local MIDI connection.\n"),
     # A stack limit of 1 TiB becomes the default stack of new threads, which cannot be mapped.
-    (["/usr/bin/prlimit", "--stack=1099511627776"], None, 1,
-     "Could not start reading standard input.\n"),
+    pytest.param(["/usr/bin/prlimit", "--stack=1099511627776"], {}, 1,
+                 "Could not start reading standard input.\n", marks=fails_on_pipewire(
+                     "PipeWire's libjack starts threads of its own when the client opens")),
 ])
 def test_empty_input_or_failed_start_ends_the_run(bin_dir, jack, prefix, server, status, error):
-    assert run(prefix + [bin_dir / "sysex_relay"], env=server or jack) == (status, "", error)
+    assert run(prefix + [bin_dir / "sysex_relay"], env={**jack, **server}) == (status, "", error)
     assert "QUAV Tonvex" not in jack_tool(jack, "lsp")
 
 
@@ -76,8 +78,9 @@ def test_each_packet_list_becomes_one_line(session, events):
 def test_endpoints_show_name_unique_id_and_manufacturer(bin_dir, jack):
     with Process([bin_dir / "sysex_relay"], jack) as relay:
         since(relay, READY, "error")
-        assert "QUAV Tonvex:source\n   QUAV Tonvex\nQUAV Tonvex:destination\n   QUAV Tonvex\n" in (
-            jack_tool(jack, "lsp", "-A"))
+        # PipeWire keeps no aliases; the pretty names below are what names the ports there.
+        aliases = "QUAV Tonvex:source\n   QUAV Tonvex\nQUAV Tonvex:destination\n   QUAV Tonvex\n"
+        assert STACK == "pipewire" or aliases in jack_tool(jack, "lsp", "-A")
         for port, unique_id in (("source", 0x51554131), ("destination", 0x51554132)):
             listed = jack_tool(jack, "property", "-l", "--port", f"QUAV Tonvex:{port}")
             if "pretty-name" not in listed:
@@ -114,6 +117,8 @@ def test_a_stop_signal_closes_the_client_first(bin_dir, jack, number):
 
 # A relay outlives a restart of its server: its ports come back under the same names, with the
 # same unique IDs, and serve both ways.
+@fails_on_pipewire("the layer learns that the server has gone from jack_on_info_shutdown, which "
+                   "PipeWire's libjack never calls")
 def test_the_relay_serves_again_after_its_server_restarts(bin_dir):
     name = unique_name("quav-jack")
     with jack_server(name) as env:

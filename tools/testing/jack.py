@@ -1,19 +1,40 @@
 """What the MIDI tests share: private JACK servers, and a relay with midi_peer connected to it.
 
-A private server runs the dummy driver in synchronous mode: in the default asynchronous mode a
+The server is jackd, or with --stack=pipewire (this file loaded as a plugin: -p jack) PipeWire
+with WirePlumber, which JACK programs reach through PipeWire's libjack as `pw-jack` runs them.
+A private jackd runs the dummy driver in synchronous mode: in the default asynchronous mode a
 client that misses a cycle on these small machines has its MIDI read twice or not at all.
 Clients end before their server, each cleanly: a client killed outright holds a synchronous
 server up for seconds."""
 
 import contextlib
+import shutil
+import tempfile
+from pathlib import Path
 
 import pytest
 
 from quav_testing import Process, run, unique_name, wait_until
 
+STACK = "jackd"  # what --stack says, once pytest has read it
+PIPEWIRE_JACK = "/usr/lib/x86_64-linux-gnu/pipewire-0.3/jack"  # what pw-jack puts first
+# What a client needs to reach a server no one runs, never starting one itself; laid over a
+# server's environment, so that it is the same libjack that finds nothing.
+NO_SERVER = {"JACK_DEFAULT_SERVER": unique_name("quav-no-jack"), "JACK_NO_START_SERVER": "1",
+             "PIPEWIRE_REMOTE": unique_name("quav-no-pipewire")}
 
-# What a client needs to reach a server no one runs, never starting one itself.
-NO_SERVER = {"JACK_DEFAULT_SERVER": unique_name("quav-no-jack"), "JACK_NO_START_SERVER": "1"}
+
+def pytest_addoption(parser):
+    parser.addoption("--stack", choices=["jackd", "pipewire"], default="jackd")
+
+
+def pytest_configure(config):
+    global STACK
+    STACK = config.getoption("--stack")
+
+
+def fails_on_pipewire(reason):
+    return pytest.mark.xfail(STACK == "pipewire", reason=reason, strict=True)
 
 
 def jack_tool(env, *argv):
@@ -21,8 +42,45 @@ def jack_tool(env, *argv):
     return run([f"/usr/bin/jack_{argv[0]}", *argv[1:]], env=env)[1]
 
 
-@contextlib.contextmanager
 def jack_server(name=None):
+    """A private server of the stack under test; the same `name` is the same server again."""
+    return (pipewire_server if STACK == "pipewire" else jackd_server)(name)
+
+
+@contextlib.contextmanager
+def pipewire_server(name=None, session_manager=True):
+    """PipeWire and WirePlumber on a session bus of their own, with runtime, configuration and
+    state folders of their own; without WirePlumber the graph has no metadata store."""
+    home = Path(tempfile.gettempdir(), name or unique_name("quav-pipewire"))
+    home.mkdir(0o700, exist_ok=True)
+    env = {"XDG_RUNTIME_DIR": str(home), "PIPEWIRE_RUNTIME_DIR": str(home),
+           "XDG_CONFIG_HOME": str(home), "XDG_STATE_HOME": str(home), "DISPLAY": "",
+           "DBUS_SESSION_BUS_ADDRESS": f"unix:path={home}/bus"}
+    clients = {"XDG_RUNTIME_DIR": str(home), "PIPEWIRE_RUNTIME_DIR": str(home),
+               "LD_LIBRARY_PATH": PIPEWIRE_JACK}
+    try:
+        # Killed at the end, in reverse order: they leave nothing behind outside `home`.
+        with contextlib.ExitStack() as processes:
+            bus = processes.enter_context(Process(
+                ["dbus-daemon", "--session", "--nofork", "--print-address",
+                 "--address=" + env["DBUS_SESSION_BUS_ADDRESS"]], env))
+            assert bus.wait_for("unix:"), bus.error
+            server = processes.enter_context(Process(["pipewire"], env))
+            # Ready once a JACK client connects, and WirePlumber (which ends at once when
+            # PipeWire is not up yet) once it has set up its metadata store.
+            assert wait_until(lambda: run(["/usr/bin/jack_lsp"], env=clients)[0] == 0, 20), (
+                server.error)
+            if session_manager:
+                manager = processes.enter_context(Process(["wireplumber"], env))
+                assert wait_until(lambda: "Found" in run(["pw-metadata", "-n", "default"],
+                                                         env=env)[1], 20), manager.error
+            yield clients
+    finally:
+        shutil.rmtree(home)
+
+
+@contextlib.contextmanager
+def jackd_server(name=None):
     env = {**NO_SERVER, "JACK_DEFAULT_SERVER": (name := name or unique_name("quav-jack"))}
     with Process(["/usr/bin/jackd", "--no-realtime", "-S", "-n", name,
                   "-d", "dummy", "-r", "48000", "-p", "256"], env) as server:
@@ -37,7 +95,10 @@ def jack_server(name=None):
             server.finish(30)
 
 
-jack = pytest.fixture(jack_server.__wrapped__)
+@pytest.fixture
+def jack():
+    with jack_server() as env:
+        yield env
 
 
 def since(process, end, stream="output", timeout=20.0):

@@ -3,6 +3,7 @@
 #include <CoreMIDI/CoreMIDI.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -126,10 +127,13 @@ TEST_F(LayerTest, QueuesAreInMemoryFromTheStart) {
     std::ifstream("/proc/self/statm") >> pages >> pages;
     return pages * sysconf(_SC_PAGESIZE);
   };
+  // The queue gets pages of its own, never memory that is resident already. PipeWire's libjack
+  // gives back some of its own meanwhile, so half the queue is the mark: unwritten, it adds none.
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
   const long before = resident();
   MIDIEndpointRef another = 0;
   ASSERT_EQ(MIDIDestinationCreate(client, CFSTR("Another"), read, this, &another), noErr);
-  EXPECT_GE(resident() - before, 128 * 1024);
+  EXPECT_GE(resident() - before, 64 * 1024);
 }
 
 // Left open on purpose: the layer closes it when the process ends.
