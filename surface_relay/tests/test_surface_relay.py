@@ -5,8 +5,8 @@ import time
 
 import pytest
 
-from jack import (NO_SERVER, STACK, fails_on_pipewire, jack, jack_server,  # noqa: F401
-                  pipewire_server, relay_with_peer, shared_relay, since)
+from jack import (NO_SERVER, SERVER_GONE_UNSEEN, STACK, fails_on_pipewire,  # noqa: F401
+                  jack, jack_server, pipewire_server, relay_with_peer, shared_relay, since)
 from quav_testing import Process, run
 
 NAME = "QUAV Pro Tools Test"
@@ -78,8 +78,7 @@ def test_each_line_sends_its_bytes_and_is_logged(session, commands, sent, log):
 
 
 # Once the server has gone every reply fails at once, and each failed attempt is logged.
-@fails_on_pipewire("the layer learns that the server has gone from jack_on_info_shutdown, which "
-                   "PipeWire's libjack never calls")
+@fails_on_pipewire(SERVER_GONE_UNSEEN)
 def test_every_heartbeat_reply_after_the_server_has_gone_fails(bin_dir):
     with jack_server() as env:
         relay = Process([bin_dir / "surface_relay"], env)

@@ -5,8 +5,8 @@ import time
 
 import pytest
 
-from jack import (NO_SERVER, STACK, fails_on_pipewire, jack, jack_server, jack_tool,  # noqa: F401
-                  shared_relay, since)
+from jack import (NO_SERVER, SERVER_GONE_UNSEEN, STACK, fails_on_pipewire,  # noqa: F401
+                  jack, jack_server, jack_tool, shared_relay, since)
 from quav_testing import Process, run, unique_name, wait_until
 
 READY = "Local QUAV Tonvex MIDI endpoints ready.\n"
@@ -117,8 +117,7 @@ def test_a_stop_signal_closes_the_client_first(bin_dir, jack, number):
 
 # A relay outlives a restart of its server: its ports come back under the same names, with the
 # same unique IDs, and serve both ways.
-@fails_on_pipewire("the layer learns that the server has gone from jack_on_info_shutdown, which "
-                   "PipeWire's libjack never calls")
+@fails_on_pipewire(SERVER_GONE_UNSEEN)
 def test_the_relay_serves_again_after_its_server_restarts(bin_dir):
     name = unique_name("quav-jack")
     with jack_server(name) as env:

@@ -37,46 +37,45 @@ def fails_on_pipewire(reason):
     return pytest.mark.xfail(STACK == "pipewire", reason=reason, strict=True)
 
 
+SERVER_GONE_UNSEEN = ("the layer learns that the server has gone from jack_on_info_shutdown, "
+                      "which PipeWire's libjack never calls")
+
+
 def jack_tool(env, *argv):
     """The output of one of JACK's command-line tools, such as lsp -A (ports and aliases)."""
     return run([f"/usr/bin/jack_{argv[0]}", *argv[1:]], env=env)[1]
 
 
+@contextlib.contextmanager
 def jack_server(name=None):
     """A private server of the stack under test; the same `name` is the same server again."""
-    return (pipewire_server if STACK == "pipewire" else jackd_server)(name)
+    with (pipewire_server if STACK == "pipewire" else jackd_server)(name) as env:
+        yield env
 
 
 @contextlib.contextmanager
 def pipewire_server(name=None, session_manager=True):
-    """PipeWire and WirePlumber on a session bus of their own, with runtime, configuration and
-    state folders of their own; without WirePlumber the graph has no metadata store."""
+    """PipeWire, and WirePlumber with the metadata store, on a session bus of their own, with a
+    home, runtime, configuration and state folder of their own, removed at the end."""
     home = Path(tempfile.gettempdir(), name or unique_name("quav-pipewire"))
     home.mkdir(0o700, exist_ok=True)
-    env = {"XDG_RUNTIME_DIR": str(home), "PIPEWIRE_RUNTIME_DIR": str(home),
-           "XDG_CONFIG_HOME": str(home), "XDG_STATE_HOME": str(home), "DISPLAY": "",
-           "DBUS_SESSION_BUS_ADDRESS": f"unix:path={home}/bus"}
-    clients = {"XDG_RUNTIME_DIR": str(home), "PIPEWIRE_RUNTIME_DIR": str(home),
-               "LD_LIBRARY_PATH": PIPEWIRE_JACK}
-    try:
-        # Killed at the end, in reverse order: they leave nothing behind outside `home`.
-        with contextlib.ExitStack() as processes:
-            bus = processes.enter_context(Process(
-                ["dbus-daemon", "--session", "--nofork", "--print-address",
-                 "--address=" + env["DBUS_SESSION_BUS_ADDRESS"]], env))
-            assert bus.wait_for("unix:"), bus.error
-            server = processes.enter_context(Process(["pipewire"], env))
-            # Ready once a JACK client connects, and WirePlumber (which ends at once when
-            # PipeWire is not up yet) once it has set up its metadata store.
-            assert wait_until(lambda: run(["/usr/bin/jack_lsp"], env=clients)[0] == 0, 20), (
-                server.error)
-            if session_manager:
-                manager = processes.enter_context(Process(["wireplumber"], env))
-                assert wait_until(lambda: "Found" in run(["pw-metadata", "-n", "default"],
-                                                         env=env)[1], 20), manager.error
-            yield clients
-    finally:
-        shutil.rmtree(home)
+    env = {"HOME": str(home), "XDG_RUNTIME_DIR": str(home), "PIPEWIRE_RUNTIME_DIR": str(home),
+           "DBUS_SESSION_BUS_ADDRESS": f"unix:path={home}/bus", "DISPLAY": "",
+           "LD_LIBRARY_PATH": PIPEWIRE_JACK}
+    with contextlib.ExitStack() as stack:  # killed at the end, in reverse order
+        stack.callback(shutil.rmtree, home)
+        bus = stack.enter_context(Process(["dbus-daemon", "--session", "--nofork",
+                                           "--print-address", f"--address=unix:path={home}/bus"]))
+        assert bus.wait_for("unix:"), bus.error
+        server = stack.enter_context(Process(["pipewire"], env))
+        # Ready once a JACK client connects, and WirePlumber (which ends at once when PipeWire
+        # is not up yet) once it has set up its metadata store.
+        assert wait_until(lambda: run(["/usr/bin/jack_lsp"], env=env)[0] == 0, 20), server.error
+        if session_manager:
+            manager = stack.enter_context(Process(["wireplumber"], env))
+            assert wait_until(lambda: "Found" in run(["pw-metadata", "-n", "default"], env=env)[1],
+                              20), manager.error
+        yield env
 
 
 @contextlib.contextmanager
@@ -95,10 +94,7 @@ def jackd_server(name=None):
             server.finish(30)
 
 
-@pytest.fixture
-def jack():
-    with jack_server() as env:
-        yield env
+jack = pytest.fixture(jack_server.__wrapped__)
 
 
 def since(process, end, stream="output", timeout=20.0):
