@@ -96,21 +96,21 @@ TEST_F(AppDelegateTest, QuittingInterruptsOnlyARunningServerOnce) {
   EXPECT_EQ(app.child->interrupts, 1);
 }
 
+// A server that cannot start, or no telling where the launcher is installed (then no server is
+// made at all): the status says why, and quitting has nothing to interrupt.
 TEST_F(AppDelegateTest, SaysWhyTheServerCouldNotStartAndLeavesNothingToInterrupt) {
   app.launchFailure = {{"No such file or directory"}};
   launch();
   EXPECT_EQ(app.shown().at(2), "Could not start QUAV Lab: No such file or directory");
   delegate->applicationWillTerminate();
   EXPECT_EQ(app.child->interrupts, 0);
-}
-
-TEST_F(AppDelegateTest, StartsNoServerWhenItCannotTellWhereItIsInstalled) {
-  app.resources.reset();
-  launch();
-  EXPECT_EQ(app.shown().at(2),
+  fake::Application uninstalled;
+  uninstalled.resources.reset();
+  const auto launcher = std::make_shared<AppDelegate>(uninstalled);  // owns what it shows
+  launcher->applicationDidFinishLaunching();
+  EXPECT_EQ(uninstalled.shown().at(2),
             "Could not start QUAV Lab: The launcher could not find where it is installed.");
-  EXPECT_EQ(app.child, nullptr);
-  delegate->applicationWillTerminate();
+  EXPECT_EQ(uninstalled.child, nullptr);
 }
 
 TEST_F(AppDelegateTest, NothingKeepsTheDelegateAliveAndLateTasksDoNothing) {
