@@ -8,6 +8,7 @@
 #include <jack/metadata.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -104,6 +105,9 @@ int main(int argc, char** argv) {
   destination =
       jack_port_register(client, "destination", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(client, process, nullptr);
+  // Without the server no cycle would ever end a wait for the callback.
+  jack_on_shutdown(
+      client, [](void*) { _exit(1); }, nullptr);
   if (source == nullptr || destination == nullptr || jack_activate(client) != 0) {
     std::fputs("raw_relay: cannot set up the ports\n", stderr);
     return 1;

@@ -266,25 +266,35 @@ struct Figures {
   long idleKiB = 0, afterBurstKiB = 0;
 };
 
-std::optional<Figures> measure(const Side& side, XrunCounter& xruns, double periodMs) {
-  Child relay(side.argv);
-  if (!relay.awaitLine(side.ready)) {
-    std::fprintf(stderr, "%s did not start\n%s", side.label, relay.skipped.c_str());
-    return std::nullopt;
+// A side running with midi_peer on its ports; each ends cleanly, as a synchronous server
+// waits for vanished clients.
+struct Running {
+  explicit Running(const Side& side) : relay(side.argv) {
+    if (!relay.awaitLine(side.ready)) {
+      std::fprintf(stderr, "%s did not start\n%s", side.label, relay.skipped.c_str());
+      return;
+    }
+    peer.emplace(std::vector<std::string>{MIDI_PEER_PATH, side.name});
+    connected = peer->awaitLine("midi_peer: connected");
+    if (!connected) {
+      std::fprintf(stderr, "the peer did not connect to %s\n%s", side.label, peer->skipped.c_str());
+    }
   }
-  Child peer({MIDI_PEER_PATH, side.name});
-  if (!peer.awaitLine("midi_peer: connected")) {
-    std::fprintf(stderr, "the peer did not connect to %s\n%s", side.label, peer.skipped.c_str());
-    return std::nullopt;
+  ~Running() {
+    if (!connected) kill(relay.pid, SIGKILL);
+    if (peer) peer->finish();
+    relay.finish();
   }
-  Figures figures;
-  const long ticks = cpuTicks(relay.pid);
-  const double ms = cpuMs(relay.pid);
-  std::this_thread::sleep_for(kIdle);
-  figures.idleTicks = cpuTicks(relay.pid) - ticks;
-  figures.idleMs = cpuMs(relay.pid) - ms;
-  figures.idleKiB = privateKiB(relay.pid);
 
+  Child relay;
+  std::optional<Child> peer;
+  bool connected = false;
+};
+
+// The one-hop latency and the burst.
+void traffic(Running& side, XrunCounter& xruns, double periodMs, Figures& figures) {
+  Child& relay = side.relay;
+  Child& peer = *side.peer;
   // Each message waits a random part of a period first; sent right after the previous one
   // arrived, every message would meet the period at the same phase.
   const int startXruns = xruns.count();
@@ -319,11 +329,6 @@ std::optional<Figures> measure(const Side& side, XrunCounter& xruns, double peri
   figures.burstTally = tally(sent, received);
   figures.burstXruns = xruns.count() - startXruns - figures.latencyXruns;
   figures.afterBurstKiB = privateKiB(relay.pid);
-
-  // Each client ends cleanly: a synchronous server waits for vanished ones.
-  peer.finish();
-  relay.finish();
-  return figures;
 }
 
 void row(const char* what, double relay, double raw, const char* format) {
@@ -383,8 +388,27 @@ int main(int argc, char** argv) {
   const Side sides[2] = {
       {"sysex_relay", {SYSEX_RELAY_PATH}, "Local QUAV Tonvex MIDI endpoints ready.", "QUAV Tonvex"},
       {"raw_relay", {RAW_RELAY_PATH, "raw relay"}, "raw_relay: ready", "raw relay"}};
-  std::optional<Figures> relay = measure(sides[0], *xruns, periodMs);
-  std::optional<Figures> raw = relay ? measure(sides[1], *xruns, periodMs) : std::nullopt;
+  std::optional<Figures> relay, raw;
+  {
+    Running running[2] = {Running(sides[0]), Running(sides[1])};
+    if (running[0].connected && running[1].connected) {
+      // Both idle at once, so that the load of the machine weighs on both alike.
+      Figures figures[2];
+      for (int at : {0, 1}) {
+        figures[at].idleTicks = cpuTicks(running[at].relay.pid);
+        figures[at].idleMs = cpuMs(running[at].relay.pid);
+      }
+      std::this_thread::sleep_for(kIdle);
+      for (int at : {0, 1}) {
+        figures[at].idleTicks = cpuTicks(running[at].relay.pid) - figures[at].idleTicks;
+        figures[at].idleMs = cpuMs(running[at].relay.pid) - figures[at].idleMs;
+        figures[at].idleKiB = privateKiB(running[at].relay.pid);
+      }
+      for (int at : {0, 1}) traffic(running[at], *xruns, periodMs, figures[at]);
+      relay = figures[0];
+      raw = figures[1];
+    }
+  }
   xruns.reset();
   if (jackd) {
     kill(jackd->pid, SIGTERM);
@@ -414,7 +438,7 @@ int main(int argc, char** argv) {
   };
   row("burst, MB/s of MIDI", rateOf(*relay), rateOf(*raw), "%10.2f");
   const auto idleSeconds = std::chrono::duration<double>(kIdle).count();
-  std::printf("  idle for %.0f s with the peer connected:\n", idleSeconds);
+  std::printf("  both idle at once for %.0f s, each with its peer connected:\n", idleSeconds);
   row("CPU time, ticks", relay->idleTicks, raw->idleTicks, "%10.0f");
   row("CPU time, ms (schedstat)", relay->idleMs, raw->idleMs, "%10.1f");
   row("private memory, KiB", relay->idleKiB, raw->idleKiB, "%10.0f");
