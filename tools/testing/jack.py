@@ -59,9 +59,8 @@ def pipewire_server(name=None, session_manager=True):
     home, runtime, configuration and state folder of their own, removed at the end."""
     home = Path(tempfile.gettempdir(), name or unique_name("quav-pipewire"))
     home.mkdir(0o700, exist_ok=True)
-    env = {"HOME": str(home), "XDG_RUNTIME_DIR": str(home), "PIPEWIRE_RUNTIME_DIR": str(home),
-           "DBUS_SESSION_BUS_ADDRESS": f"unix:path={home}/bus", "DISPLAY": "",
-           "LD_LIBRARY_PATH": PIPEWIRE_JACK}
+    env = dict.fromkeys(["HOME", "XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"], str(home)) | {
+        "DBUS_SESSION_BUS_ADDRESS": f"unix:path={home}/bus", "LD_LIBRARY_PATH": PIPEWIRE_JACK}
     with contextlib.ExitStack() as stack:  # killed at the end, in reverse order
         stack.callback(shutil.rmtree, home)
         bus = stack.enter_context(Process(["dbus-daemon", "--session", "--nofork",
