@@ -14,6 +14,17 @@ namespace {
 constexpr char kText[] = "text/plain";
 constexpr char kInteger[] = "http://www.w3.org/2001/XMLSchema#int";
 
+std::optional<std::string> property(jack_uuid_t subject, const char* key) {
+  char* value = nullptr;
+  char* type = nullptr;
+  if (jack_get_property(subject, key, &value, &type) != 0) return std::nullopt;
+  std::optional<std::string> text;
+  if (value != nullptr) text = value;
+  jack_free(value);
+  jack_free(type);
+  return text;
+}
+
 void set(jack_client_t* client, jack_port_t* port, const char* key, const std::string& value,
          const char* type) {
   jack_set_property(client, jack_port_uuid(port), key, value.c_str(), type);
@@ -25,33 +36,45 @@ std::string asAlias(const std::string& name) {
   return name.substr(0, limit);
 }
 
-// The value of `key` in a subject's description.
-const char* valueOf(const jack_description_t& description, const char* key) {
-  for (std::uint32_t at = 0; at < description.property_cnt; ++at) {
-    if (std::strcmp(description.properties[at].key, key) == 0)
-      return description.properties[at].data;
-  }
-  return nullptr;
+std::optional<MIDIUniqueID> parsed(const std::optional<std::string>& text) {
+  MIDIUniqueID id = 0;
+  if (!text) return std::nullopt;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), id);
+  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return id;
 }
 
-// The unique ID an endpoint's port of this server carries, if `description` is of one. Its port
-// record names the port; the port under that name must have the description's UUID, as an
-// entry left by another jackd can have the same UUID under another name or the reverse. But
-// PipeWire lets a second client take a name in use: that client's own port names then find only
-// its own ports, so a record under the name of `own` with another UUID is the first client's.
-std::optional<MIDIUniqueID> uniqueIDOf(jack_client_t* client, const jack_description_t& description,
-                                       const jack_port_t* own) {
-  const char* name = valueOf(description, kPort);
-  const char* text = valueOf(description, kUniqueID);
-  jack_port_t* port = name != nullptr ? jack_port_by_name(client, name) : nullptr;
-  if (text == nullptr || port == nullptr) return std::nullopt;
-  const bool shared = own != nullptr && std::strcmp(name, jack_port_name(own)) == 0 &&
-                      jack_port_uuid(port) != jack_port_uuid(own);
-  if (jack_port_uuid(port) != description.subject && !shared) return std::nullopt;
-  MIDIUniqueID id = 0;
-  const auto [end, error] = std::from_chars(text, text + std::strlen(text), id);
-  if (error != std::errc() || *end != '\0') return std::nullopt;
-  return id;
+// The unique ID that a port of this server carries, if it is an endpoint's port.
+std::optional<MIDIUniqueID> uniqueIDOf(jack_client_t* client, const char* portName) {
+  jack_port_t* port = jack_port_by_name(client, portName);
+  if (port == nullptr) return std::nullopt;
+  const jack_uuid_t subject = jack_port_uuid(port);
+  if (property(subject, kPort) != portName) return std::nullopt;
+  return parsed(property(subject, kUniqueID));
+}
+
+// PipeWire lets a second client take a name in use. Its own port names then find only its own
+// ports, and its endpoint's port under its own name finds the port PipeWire made of it, with
+// another UUID; the first client's ports show only as stored records under the same name.
+bool isHeldUnderSharedName(jack_client_t* client, MIDIUniqueID id, const jack_port_t* own) {
+  const jack_port_t* named = jack_port_by_name(client, jack_port_name(own));
+  if (named == nullptr || jack_port_uuid(named) == jack_port_uuid(own)) return false;
+  jack_description_t* records = nullptr;
+  const int count = jack_get_all_properties(&records);
+  bool held = false;
+  for (int at = 0; at < count; ++at) {
+    std::optional<std::string> name, text;
+    for (std::uint32_t key = 0; key < records[at].property_cnt; ++key) {
+      const jack_property_t& entry = records[at].properties[key];
+      if (std::strcmp(entry.key, kPort) == 0) name = entry.data;
+      if (std::strcmp(entry.key, kUniqueID) == 0) text = entry.data;
+    }
+    held = held || (records[at].subject != jack_port_uuid(own) && name == jack_port_name(own) &&
+                    parsed(text) == id);
+    jack_free_description(&records[at], 0);
+  }
+  jack_free(records);
+  return held;
 }
 
 }  // namespace
@@ -79,16 +102,15 @@ bool isStored(jack_client_t* client, jack_port_t* port) {
 }
 
 bool isTaken(jack_client_t* client, MIDIUniqueID id, const jack_port_t* except) {
-  jack_description_t* descriptions = nullptr;
-  const int count = jack_get_all_properties(&descriptions);
+  const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0);
+  if (names == nullptr) return false;
+  const char* own = except != nullptr ? jack_port_name(except) : "";
   bool taken = false;
-  for (int at = 0; at < count; ++at) {
-    taken = taken || ((except == nullptr || descriptions[at].subject != jack_port_uuid(except)) &&
-                      uniqueIDOf(client, descriptions[at], except) == id);
-    jack_free_description(&descriptions[at], 0);
+  for (const char** name = names; *name != nullptr && !taken; ++name) {
+    taken = std::strcmp(*name, own) != 0 && uniqueIDOf(client, *name) == id;
   }
-  jack_free(descriptions);
-  return taken;
+  jack_free(names);
+  return taken || (except != nullptr && isHeldUnderSharedName(client, id, except));
 }
 
 }  // namespace coremidi::metadata
