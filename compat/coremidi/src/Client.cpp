@@ -108,7 +108,8 @@ std::shared_ptr<Client> Client::open(const char* name, OSStatus& status) {
 
 bool Client::activate() {
   jack_set_process_callback(jack_, process, this);
-  jack_on_info_shutdown(jack_, shutdown, this);
+  jack_on_info_shutdown(jack_, shutdown, this);  // jackd calls this one only
+  jack_on_shutdown(jack_, maybeShutdown, this);
   return jack_activate(jack_) == 0;
 }
 
@@ -276,8 +277,8 @@ void Client::close() {
   arrivals_.notify_all();
   pthread_join(reader_, nullptr);
   reopening_ = false;
-  serverGone_ = true;
-  serverGone_.notify_all();
+  server_ = gone;
+  server_.notify_all();
   pthread_join(reopener_, nullptr);
   std::lock_guard control(control_);
   for (Endpoint* endpoint : remaining) {
@@ -387,17 +388,45 @@ bool Client::collect(Endpoint& destination, void* buffer, MIDITimeStamp now) {
 void Client::shutdown(jack_status_t, const char*, void* self) {
   auto& client = *static_cast<Client*>(self);
   client.stopCycling();
-  client.serverGone_ = true;
-  client.serverGone_.notify_all();
+  client.server_ = gone;
+  client.server_.notify_all();
 }
 
-// JACK tells nobody that a server has started: once the server has gone, this asks twice a
-// second until one answers to the client's name.
+// PipeWire's libjack calls only this one when its server goes, and also on harmless errors
+// (another client's objects vanishing): the reopening thread finds out which.
+void Client::maybeShutdown(void* self) {
+  auto& client = *static_cast<Client*>(self);
+  int expected = serving;
+  if (client.server_.compare_exchange_strong(expected, maybeGone)) client.server_.notify_all();
+}
+
+// A live server runs every client's cycle even when nothing is connected (PipeWire's default
+// period is 21 ms, its longest by default 43 ms): 0.2 s without one means it has gone.
+bool Client::stillCycling() {
+  const unsigned seen = cycles_.load();
+  for (int tick = 0; tick < 20 && cycles_.load() == seen; ++tick) {
+    const timespec pause{0, 10'000'000};
+    nanosleep(&pause, nullptr);
+  }
+  return cycles_.load() != seen;
+}
+
+// Once the server may have gone, this finds out; once it has, it asks twice a second until a
+// server answers to the client's name (JACK tells nobody that a server has started).
 void* Client::reopen(void* self) {
   auto& client = *static_cast<Client*>(self);
   for (;;) {
-    client.serverGone_.wait(false);
+    client.server_.wait(serving);
     if (!client.reopening_) return nullptr;
+    if (client.server_ == maybeGone) {
+      int expected = maybeGone;
+      if (client.stillCycling()) {
+        client.server_.compare_exchange_strong(expected, serving);
+        continue;
+      }
+      client.stopCycling();
+      client.server_.compare_exchange_strong(expected, gone);
+    }
     const timespec pause{0, 500'000'000};
     nanosleep(&pause, nullptr);
     if (!client.reopening_) return nullptr;
@@ -432,12 +461,12 @@ bool Client::rejoin(jack_client_t* fresh) {
       metadata::publishManufacturer(fresh, port, endpoint->manufacturer);
     }
   }
-  serverGone_ = false;
+  server_ = serving;
   cycling_ = true;
   if (activate()) return true;
   // Not this time: the next attempt starts again from a client of its own.
   stopCycling();
-  serverGone_ = true;
+  server_ = gone;
   return true;
 }
 

@@ -92,6 +92,8 @@ class Client {
 
   static int process(jack_nframes_t frames, void* self);
   static void shutdown(jack_status_t code, const char* reason, void* self);
+  static void maybeShutdown(void* self);
+  bool stillCycling();
   static void* read(void* self);
   static void* reopen(void* self);
   bool rejoin(jack_client_t* fresh);
@@ -130,7 +132,8 @@ class Client {
   pthread_t reader_{};
   std::atomic<bool> reading_{true};
   pthread_t reopener_{};
-  std::atomic<bool> serverGone_{false};
+  enum Server { serving, maybeGone, gone };
+  std::atomic<int> server_{serving};
   std::atomic<bool> reopening_{true};
   std::mutex delivering_;  // held while a read procedure runs
   std::vector<std::uint8_t> period_;
