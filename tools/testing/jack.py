@@ -37,10 +37,6 @@ def fails_on_pipewire(reason):
     return pytest.mark.xfail(STACK == "pipewire", reason=reason, strict=True)
 
 
-SERVER_GONE_UNSEEN = ("the layer learns that the server has gone from jack_on_info_shutdown, "
-                      "which PipeWire's libjack never calls")
-
-
 def jack_tool(env, *argv):
     """The output of one of JACK's command-line tools, such as lsp -A (ports and aliases)."""
     return run([f"/usr/bin/jack_{argv[0]}", *argv[1:]], env=env)[1]

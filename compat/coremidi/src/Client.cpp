@@ -20,9 +20,9 @@ namespace {
 // jackd), and sends wait for room.
 constexpr std::size_t kSourceQueueBytes = 64 * 1024;
 // Incoming events cannot wait in JACK: whatever a period brings must find room here. This is
-// four periods of full port buffers, and at MIDI's wire rate (3,125 bytes a second) over a
-// second and a half even of one-byte events, each of which takes 25 bytes here.
-constexpr std::size_t kDestinationQueueBytes = 128 * 1024;
+// eight periods of full port buffers, and at MIDI's wire rate (3,125 bytes a second) over three
+// seconds even of one-byte events, each of which takes 25 bytes here.
+constexpr std::size_t kDestinationQueueBytes = 256 * 1024;
 // The read procedure runs on this thread. Its stack has a fixed size, as JACK's own threads
 // have, so that it does not depend on the process's stack limit.
 constexpr std::size_t kReadThreadStack = 1024 * 1024;
@@ -246,7 +246,7 @@ void Client::dispose(Endpoint& endpoint) {
   if (endpoint.kind == Endpoint::Kind::destination && !onReadThread()) {
     std::lock_guard delivering(delivering_);  // a read procedure under way returns
   }
-  unpublish(endpoint);
+  if (cycling_) unpublish(endpoint);  // the port of a server that has gone went with it
 }
 
 void Client::unpublish(Endpoint& endpoint) {
@@ -254,8 +254,15 @@ void Client::unpublish(Endpoint& endpoint) {
   jack_port_unregister(jack_, endpoint.port);
 }
 
+// libjack calls on a client whose server has gone crash while another thread opens a client:
+// the thread that opens one for a restarted server ends first, and a dead client is left alone.
 void Client::close() {
+  if (!reopening_.exchange(false)) return;  // closed already
+  server_ = closing;
+  server_.notify_all();
+  pthread_join(reopener_, nullptr);
   std::vector<Endpoint*> remaining;
+  bool alive = false;
   {
     std::lock_guard control(control_);
     if (closed_) return;
@@ -267,38 +274,35 @@ void Client::close() {
     for (Endpoint* endpoint : remaining) {
       if (endpoint->kind == Endpoint::Kind::source) drain(*endpoint);
     }
-    jack_deactivate(jack_);
+    alive = cycling_;
+    if (alive) jack_deactivate(jack_);
     stopCycling();
   }
-  // Not under the control mutex: a read procedure under way may still set a property, and a
-  // new client for a restarted server may be waiting for the mutex, to find this one closed.
+  // Not under the control mutex: a read procedure under way may still set a property.
   reading_ = false;
   arrivals_.fetch_add(1);
   arrivals_.notify_all();
   pthread_join(reader_, nullptr);
-  reopening_ = false;
-  server_ = gone;
-  server_.notify_all();
-  pthread_join(reopener_, nullptr);
   std::lock_guard control(control_);
   for (Endpoint* endpoint : remaining) {
     live_[endpoint->slot].store(nullptr);
-    unpublish(*endpoint);
+    if (alive) unpublish(*endpoint);
   }
-  jack_client_close(jack_);
+  if (alive) jack_client_close(jack_);
 }
 
 void Client::abandon() {
   std::lock_guard control(control_);
   if (closed_) return;
   closed_ = true;
+  const bool alive = cycling_;
   for (std::size_t slot = 0; slot < liveCount_; ++slot) {
     if (Endpoint* endpoint = live_[slot].load()) {
       endpoint->disposed = true;
-      metadata::withdraw(jack_, endpoint->port);
+      if (alive) metadata::withdraw(jack_, endpoint->port);
     }
   }
-  jack_client_close(jack_);
+  if (alive) jack_client_close(jack_);
   stopCycling();
 }
 
@@ -415,7 +419,7 @@ bool Client::stillCycling() {
 // server answers to the client's name (JACK tells nobody that a server has started).
 void* Client::reopen(void* self) {
   auto& client = *static_cast<Client*>(self);
-  for (;;) {
+  while (client.reopening_) {
     client.server_.wait(serving);
     if (!client.reopening_) return nullptr;
     if (client.server_ == maybeGone) {
@@ -434,6 +438,7 @@ void* Client::reopen(void* self) {
     jack_client_t* fresh = jack_client_open(client.name_.c_str(), JackNoStartServer, &status);
     if (fresh != nullptr && !client.rejoin(fresh)) jack_client_close(fresh);
   }
+  return nullptr;
 }
 
 // Gives every endpoint its port again, under the same short name, and publishes its name,
@@ -461,12 +466,16 @@ bool Client::rejoin(jack_client_t* fresh) {
       metadata::publishManufacturer(fresh, port, endpoint->manufacturer);
     }
   }
-  server_ = serving;
+  // Serving from here on, unless the client is being closed; should the new server go at once,
+  // its callbacks say so again.
+  int expected = gone;
+  server_.compare_exchange_strong(expected, serving);
   cycling_ = true;
   if (activate()) return true;
   // Not this time: the next attempt starts again from a client of its own.
   stopCycling();
-  server_ = gone;
+  expected = serving;
+  server_.compare_exchange_strong(expected, gone);
   return true;
 }
 

@@ -132,7 +132,7 @@ class Client {
   pthread_t reader_{};
   std::atomic<bool> reading_{true};
   pthread_t reopener_{};
-  enum Server { serving, maybeGone, gone };
+  enum Server { serving, maybeGone, gone, closing };
   std::atomic<int> server_{serving};
   std::atomic<bool> reopening_{true};
   std::mutex delivering_;  // held while a read procedure runs

@@ -1,10 +1,27 @@
-// The layer's run loop, which needs no JACK server. Packet lists are checked by the fuzz target
-// in compat/coremidi/fuzz, whose seeds hold their boundary cases and run in every build.
+// The layer's parts that need no JACK server: the rings' memory and the run loop. Packet lists
+// are checked by the fuzz target in compat/coremidi/fuzz, whose seeds hold their boundary cases
+// and run in every build.
 #include <CoreFoundation/CoreFoundation.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
+
+#include "Ring.h"
+
+// The realtime side must take no page fault on a ring's first use: a ring is in memory, every
+// page of it, once made.
+TEST(RingTest, IsInMemoryOnceMade) {
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);  // pages of its own, never memory in use already
+  rusage before{}, after{};
+  getrusage(RUSAGE_THREAD, &before);
+  const coremidi::Ring ring(1024 * 1024);
+  getrusage(RUSAGE_THREAD, &after);
+  EXPECT_GE(after.ru_minflt - before.ru_minflt, 1024 * 1024 / sysconf(_SC_PAGESIZE));
+}
 
 // What the source of the run-loop case below reaches from its perform.
 struct Ending {
