@@ -20,9 +20,10 @@ namespace {
 // jackd), and sends wait for room.
 constexpr std::size_t kSourceQueueBytes = 64 * 1024;
 // Incoming events cannot wait in JACK: whatever a period brings must find room here. This is
-// eight periods of full port buffers, and at MIDI's wire rate (3,125 bytes a second) over three
-// seconds even of one-byte events, each of which takes 25 bytes here.
-constexpr std::size_t kDestinationQueueBytes = 256 * 1024;
+// four periods of full port buffers, and at MIDI's wire rate (3,125 bytes a second) over a
+// second and a half even of one-byte events, each of which takes 25 bytes here. Twice as much
+// would take an idle relay past 1 MiB of private memory.
+constexpr std::size_t kDestinationQueueBytes = 128 * 1024;
 // The read procedure runs on this thread. Its stack has a fixed size, as JACK's own threads
 // have, so that it does not depend on the process's stack limit.
 constexpr std::size_t kReadThreadStack = 1024 * 1024;
