@@ -2,8 +2,10 @@
 the lab page in headless Chromium."""
 
 import base64
+import ctypes
 import http.client
 import json
+import os
 import re
 import signal
 import socket
@@ -71,7 +73,7 @@ def test_answers_only_requests_for_the_announced_host(server):
 @pytest.mark.parametrize("number", [signal.SIGINT, signal.SIGTERM], ids=["SIGINT", "SIGTERM"])
 def test_a_signal_ends_the_server_at_once_despite_an_open_connection(bin_dir, server, number):
     with socket.create_connection(("127.0.0.1", server.port)):
-        assert server.get("/")[0] == 200 and server.get("/missing")[0] == 404
+        assert server.get("/")[0] == 200 and server.get("/missing")[::2] == (404, b"Not found\n")
         server.send_signal(number)
         assert server.finish(3) == 0
     assert READINESS.fullmatch(server.output) and server.error == ""
@@ -80,11 +82,24 @@ def test_a_signal_ends_the_server_at_once_despite_an_open_connection(bin_dir, se
 
 
 def test_a_failed_start_says_why_in_one_line_and_announces_nothing(server):
+    full = ["sh", "-c", 'exec "$@" >/dev/full', "sh"]  # no room for the readiness line
     with socket.create_server(("127.0.0.1", 0)) as occupant:
         # Not even a server of its own may share the port.
-        for port, expected in [("12ab", 2), (occupant.getsockname()[1], 1), (server.port, 1)]:
-            status, out, err = run([*server.argv, "--port", str(port)])
+        for prefix, port, expected in [([], "12ab", 2), ([], occupant.getsockname()[1], 1),
+                                       ([], server.port, 1), (full, 0, 1)]:
+            status, out, err = run([*prefix, *server.argv, "--port", str(port)])
             assert (status, out, err.count("\n"), err[-1:]) == (expected, "", 1, "\n"), err
+
+
+# A server whose listening socket fails says so and ends, rather than run on serving nobody.
+def test_a_server_that_can_no_longer_accept_ends(server):
+    sockets = [fd for fd in os.listdir(f"/proc/{server.pid}/fd")
+               if os.readlink(f"/proc/{server.pid}/fd/{fd}").startswith("socket:")]
+    pidfd_getfd = 438  # the system call that copies a descriptor of another process
+    stolen = ctypes.CDLL(None, use_errno=True).syscall(
+        pidfd_getfd, os.pidfd_open(server.pid), int(*sockets), 0)
+    socket.socket(fileno=stolen).shutdown(socket.SHUT_RDWR)
+    assert server.finish() == 1 and server.error.endswith(": stopped accepting connections\n")
 
 
 def key(data=b"", **members):

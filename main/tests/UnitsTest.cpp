@@ -117,7 +117,7 @@ TEST(KeyFileContent, IsStrictJsonOfOneObjectWithExactlyTheFourMembers) {
 TEST(ReadKeyFile, TakesRegularFilesWithinTheLimitExactlyAsStored) {
   fake::ScratchDirectory files;
   const auto at = [&](const char* name) { return files.path / name; };
-  const std::string atLimit = kValidKey + std::string(kKeyFileSizeLimit - kValidKey.size(), ' ');
+  const std::string atLimit = kValidKey + std::string(4096 - kValidKey.size(), ' ');  // 4 KiB
   files.write("over.quavkey", atLimit + " ");
   std::filesystem::create_directory(at("directory.quavkey"));
   // Opening a FIFO for reading waits for a writer; reading /dev/zero never ends.

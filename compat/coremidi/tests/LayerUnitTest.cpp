@@ -1,7 +1,8 @@
-// The layer's parts that need no JACK server: the rings' memory and the run loop. Packet lists
-// are checked by the fuzz target in compat/coremidi/fuzz, whose seeds hold their boundary cases
-// and run in every build.
+// The layer's parts that need no JACK server: its status codes, the rings' memory and the run
+// loop. Packet lists are checked by the fuzz target in compat/coremidi/fuzz, whose seeds hold
+// their boundary cases and run in every build.
 #include <CoreFoundation/CoreFoundation.h>
+#include <CoreMIDI/CoreMIDI.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -11,6 +12,17 @@
 #include <vector>
 
 #include "Ring.h"
+
+// The relays log statuses as numbers, which mean something only as CoreMIDI's own: -10830 on,
+// one apart, in CoreMIDI's order.
+TEST(StatusTest, AreCoreMIDIsNumbers) {
+  const OSStatus codes[] = {
+      kMIDIInvalidClient,   kMIDIInvalidPort,     kMIDIWrongEndpointType, kMIDINoConnection,
+      kMIDIUnknownEndpoint, kMIDIUnknownProperty, kMIDIWrongPropertyType, kMIDINoCurrentSetup,
+      kMIDIMessageSendErr,  kMIDIServerStartErr,  kMIDISetupFormatErr,    kMIDIWrongThread,
+      kMIDIObjectNotFound,  kMIDIIDNotUnique,     kMIDINotPermitted,      kMIDIUnknownError};
+  for (int at = 0; at < 16; ++at) EXPECT_EQ(codes[at], -10830 - at) << at;
+}
 
 // The realtime side must take no page fault on a ring's first use: a ring is in memory, every
 // page of it, once made.
