@@ -39,3 +39,14 @@ function(quav_add_pytest file)
   set_tests_properties(${arg_NAME} PROPERTIES LABELS ${arg_LABEL} TIMEOUT ${arg_TIMEOUT}
     ENVIRONMENT "PYTHONPATH=${PROJECT_SOURCE_DIR}/tools/testing;PYTHONDONTWRITEBYTECODE=1")
 endfunction()
+
+# quav_add_midi_pytest(<file.py>)
+# A MIDI test module run twice: on a private jackd, and again as <name>_pipewire on a private
+# PipeWire. Sanitizer builds skip the second: PipeWire's libjack leaks every port's buffer.
+function(quav_add_midi_pytest file)
+  quav_add_pytest(${file} LABEL e2e)
+  if(NOT QUAV_SANITIZE)
+    get_filename_component(name ${file} NAME_WE)
+    quav_add_pytest(${file} LABEL e2e NAME ${name}_pipewire ARGS -p jack --stack=pipewire)
+  endif()
+endfunction()
