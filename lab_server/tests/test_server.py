@@ -95,9 +95,8 @@ def test_a_failed_start_says_why_in_one_line_and_announces_nothing(server):
 def test_a_server_that_can_no_longer_accept_ends(server):
     sockets = [fd for fd in os.listdir(f"/proc/{server.pid}/fd")
                if os.readlink(f"/proc/{server.pid}/fd/{fd}").startswith("socket:")]
-    pidfd_getfd = 438  # the system call that copies a descriptor of another process
-    stolen = ctypes.CDLL(None, use_errno=True).syscall(
-        pidfd_getfd, os.pidfd_open(server.pid), int(*sockets), 0)
+    # System call 438, pidfd_getfd, copies a descriptor of another process.
+    stolen = ctypes.CDLL(None).syscall(438, os.pidfd_open(server.pid), int(*sockets), 0)
     socket.socket(fileno=stolen).shutdown(socket.SHUT_RDWR)
     assert server.finish() == 1 and server.error.endswith(": stopped accepting connections\n")
 

@@ -247,7 +247,14 @@ void Client::dispose(Endpoint& endpoint) {
   if (endpoint.kind == Endpoint::Kind::destination && !onReadThread()) {
     std::lock_guard delivering(delivering_);  // a read procedure under way returns
   }
-  if (cycling_) unpublish(endpoint);  // the port of a server that has gone went with it
+  // libjack's notification thread walks the client's list of ports without a lock, and
+  // unregistering a port erases from that list: only an inactive client unregisters safely.
+  // So the port stays, without connections or properties, until the client goes. A port of a
+  // server that has gone went with it.
+  if (cycling_) {
+    metadata::withdraw(jack_, endpoint.port);
+    jack_port_disconnect(jack_, endpoint.port);
+  }
 }
 
 void Client::unpublish(Endpoint& endpoint) {

@@ -73,7 +73,7 @@ class Client {
   // The caller has made sure that no other endpoint holds the ID.
   void setUniqueID(Endpoint& endpoint, MIDIUniqueID id);
   // Waits until a source's queued packets have gone out, and until no process cycle or read
-  // procedure can still reach the endpoint.
+  // procedure can still reach the endpoint. Its port is disconnected, and goes with the client.
   void dispose(Endpoint& endpoint);
   // Sends what the sources still hold, then closes the JACK client and its ports.
   void close();

@@ -106,8 +106,12 @@ bool isTaken(jack_client_t* client, MIDIUniqueID id, const jack_port_t* except) 
   if (names == nullptr) return false;
   const char* own = except != nullptr ? jack_port_name(except) : "";
   bool taken = false;
+  // The client's own ports are left to the caller, which knows which endpoints still live: a
+  // disposed endpoint's port stays until the client goes, and PipeWire may still show its ID.
   for (const char** name = names; *name != nullptr && !taken; ++name) {
-    taken = std::strcmp(*name, own) != 0 && uniqueIDOf(client, *name) == id;
+    const jack_port_t* port = jack_port_by_name(client, *name);
+    taken = std::strcmp(*name, own) != 0 && port != nullptr && !jack_port_is_mine(client, port) &&
+            uniqueIDOf(client, *name) == id;
   }
   jack_free(names);
   return taken || (except != nullptr && isHeldUnderSharedName(client, id, except));

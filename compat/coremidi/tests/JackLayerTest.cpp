@@ -116,6 +116,20 @@ TEST_F(LayerTest, WrongCallsAreStatusCodes) {
   EXPECT_EQ(send(source, {{0xF8}}), kMIDIObjectNotFound);
 }
 
+// libjack's notification thread walks a client's ports without a lock: a port unregistered
+// while its client served crashed the process about once in a few hundred quick stops.
+TEST(ChurnTest, QuickStartsAndStopsCrashNothing) {
+  for (int round = 0; round < 100; ++round) {
+    MIDIObjectRef client = 0, source = 0, sink = 0;
+    MIDIClientCreate(CFSTR("Layer Churn"), nullptr, nullptr, &client);
+    MIDISourceCreate(client, CFSTR("Out"), &source);
+    MIDIDestinationCreate(
+        client, CFSTR("In"), [](auto...) {}, nullptr, &sink);
+    for (MIDIObjectRef made : {source, sink}) ASSERT_EQ(MIDIEndpointDispose(made), noErr);
+    ASSERT_EQ(MIDIClientDispose(client), noErr);
+  }
+}
+
 // Left open on purpose: the layer closes it when the process ends.
 TEST(ExitTest, ClientLeftOpen) {
   MIDIObjectRef client = 0, source = 0;
