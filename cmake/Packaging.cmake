@@ -9,9 +9,7 @@
 # Only what users run is installed: midi_peer stands in for a DAW in the tests, and the
 # benchmarks measure a build.
 set(CPACK_PACKAGE_NAME quav-lab)
-# The changelog's latest entry names the version, as in any Debian package.
-file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog latest LIMIT_COUNT 1)
-string(REGEX REPLACE "^quav-lab \\(([^)]+)\\).*" "\\1" CPACK_PACKAGE_VERSION "${latest}")
+set(CPACK_PACKAGE_VERSION ${QUAV_VERSION})
 set(CPACK_PACKAGE_VENDOR "QUAV Lab")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find the key of your music without uploading it")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
