@@ -1,11 +1,14 @@
 """The launcher as a user meets it, on a desktop of its own (tools/testing/desktop.py), against a
-stand-in server that records what it receives. Tests marked gtk use what only the GTK shell has;
-another shell runs the rest with -m "not gtk"."""
+stand-in server that records what it receives. Each shell runs this module: the GTK one (the
+tone_launcher program) all of it, the GNUstep build of the AppKit shell (an application wrapper,
+QUAV Lab.app) what is not marked gtk."""
 
 import base64
 import os
+import re
 import shutil
 import signal
+from pathlib import Path
 
 import pytest
 
@@ -17,29 +20,43 @@ READY = "Ready. Audio stays on this Mac. Quit this app when you’re finished."
 STOPPED = "QUAV Lab stopped. Quit and reopen this app to restart."
 KEY = b'{\n  "scale": "major",\n  "key": "Bb",\n  "version": 1.0,\n  "format": "quav-key"\n}\n'
 ARGUMENTS = "--no-browser\n--port\n0\n"
-OPEN = ("button", "Open QUAV Lab")  # and whether it is enabled
 
 
 def key_address(key, address=ADDRESS):
     return address + "#quav-key=" + base64.urlsafe_b64encode(key).rstrip(b"=").decode()
 
 
+def words(text):
+    """Text as read off a screen: its words, without the punctuation that reading can miss."""
+    return " ".join(re.findall(r"\w+", text))
+
+
 class Lab(Desktop):
     """A desktop with the launcher copied to an installation of its own (it finds the server
-    beside itself) whose server announces the lab, records its arguments and each SIGINT, and
-    outlives the launcher: it waits while a file "hold" exists, and ends once a file "stop" does."""
+    where it was installed) whose server announces the lab, records its arguments and each
+    SIGINT, and outlives the launcher: it waits while a file "hold" exists, and ends once a file
+    "stop" does."""
 
-    def __init__(self, root, launcher):
+    def __init__(self, root, launcher, screenshot):
         super().__init__(root)
-        (root / "bin").mkdir()
-        self.launcher = shutil.copy(launcher, root / "bin")
-        script = root / "lib/quav-lab/backend/tonvex-server"
-        script.parent.mkdir(parents=True)
-        script.write_text(
+        self.screenshot = screenshot
+        app = Path(launcher).parent
+        self.gnustep = app.suffix == ".app"
+        if self.gnustep:  # the server lies in the wrapper's Resources; Alt is the Command key
+            self.launcher = shutil.copytree(app, root / app.name) / Path(launcher).name
+            self.server = root / app.name / "Resources/backend/tonvex-server"
+            self.quit_key = "alt+q"
+        else:
+            (root / "bin").mkdir()
+            self.launcher = Path(shutil.copy(launcher, root / "bin"))
+            self.server = root / "lib/quav-lab/backend/tonvex-server"
+            self.server.parent.mkdir(parents=True)
+            self.quit_key = "ctrl+q"
+        self.server.write_text(
             f"#!/bin/sh\ncd '{root}'\necho $$ > server.pid\nprintf '%s\\n' \"$@\" > arguments\n"
             "trap 'echo INT >> signals' INT\nwhile [ -e hold ]; do sleep 0.1; done\n"
             f"echo 'QUAV Tonvex is ready: {ADDRESS}'\nuntil [ -e stop ]; do sleep 0.1; done\n")
-        script.chmod(0o755)
+        self.server.chmod(0o755)
 
     def write(self, name, content=b""):
         (self.root / name).write_bytes(content)
@@ -57,8 +74,34 @@ class Lab(Desktop):
     def ready(self, count=1):
         return wait_until(lambda: len(self.opened()) >= count)
 
-    def shows(self, launcher, *widgets, timeout=10):
-        return wait_until(lambda: set(widgets) <= self.widgets(launcher.pid), timeout)
+    def launcher_windows(self):
+        """The launcher's windows on screen, without the menu bar that GNUstep docks at the top
+        of the screen. GNUstep's windows carry no process ID: they are found by program name."""
+        return [window for window in self.windows("--classname", f"^{self.launcher.name}$")
+                if "DOCK" not in self.tool("xprop", "-id", window, "_NET_WM_WINDOW_TYPE")[1]]
+
+    def main_window(self):
+        """The launcher's window, once it is on screen."""
+        return wait_until(lambda: set(self.launcher_windows()) & set(
+            self.windows("--name", "^QUAV Lab$"))).pop()
+
+    def read_window(self):
+        """The words the launcher's window shows, read off a picture of it at three times its
+        size, where the text reader reads them without fail."""
+        picture = self.root / "window.png"
+        self.tool("import", "-window", self.main_window(), "-resize", "300%", picture)
+        return words(self.tool("tesseract", picture, "-")[1])
+
+    def shows(self, launcher, status, opens):
+        """Whether the window comes to show a status line that starts with `status`, and the
+        open button enabled if `opens`. GTK's window is read through the accessibility bus.
+        GNUstep has no bridge to it: its status line is read off the window's picture, and its
+        button's state is left to the unit tests."""
+        if self.gnustep:
+            return wait_until(lambda: words(status) in self.read_window(), 15)
+        return wait_until(lambda: ("button", "Open QUAV Lab", opens) in (
+            shown := self.widgets(launcher.pid)) and any(
+            role == "label" and name.startswith(status) for role, name, _ in shown))
 
     def __exit__(self, *_):
         self.write("stop")
@@ -67,7 +110,7 @@ class Lab(Desktop):
 
 @pytest.fixture
 def lab(request, tmp_path):
-    with Lab(tmp_path, request.config.getoption("--launcher")) as made:
+    with Lab(tmp_path, *map(request.config.getoption, ("--launcher", "--screenshot"))) as made:
         yield made
 
 
@@ -78,23 +121,26 @@ def test_opens_the_lab_once_at_readiness_with_a_key_file_given(lab, key, address
     assert (lab.opened(), lab.text("arguments")) == ([address], ARGUMENTS)
 
 
-# Ctrl+Q is the quit item's key; Alt+F4 has the window manager close the window; the signals
-# go to the launcher's process group, as from a terminal (Ctrl-C, hangup, kill -9 %1), a plain
-# kill or logging out. SIGKILL is the launcher's death without quitting.
-WAYS = ["ctrl+q", "alt+F4", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL]
+# The quit item's key (Ctrl+Q on GTK, Alt+Q on GNUstep); Alt+F4 has the window manager close the
+# window; the signals go to the launcher's process group, as from a terminal (Ctrl-C, hangup,
+# kill -9 %1), a plain kill or logging out. SIGKILL is the launcher's death without quitting,
+# which only the GTK shell answers.
+WAYS = ["quit key", "alt+F4", signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL]
 
 
-@pytest.mark.parametrize("way, alert", [(way, False) for way in WAYS] + [
-    (way, True) for way in WAYS if way != "alt+F4"],  # which would close the alert
+@pytest.mark.parametrize("way, alert", [
+    pytest.param(way, alert, marks=[pytest.mark.gtk] * (way == signal.SIGKILL))
+    for alert in (False, True) for way in WAYS
+    if not (alert and way == "alt+F4")],  # which would close the alert
     ids=lambda value: getattr(value, "name", "alert open" if value is True else str(value)))
 def test_the_server_gets_one_sigint_however_the_launcher_ends(lab, way, alert):
     launcher = lab.launch(*[lab.write("rejected.quavkey")] if alert else [])
     assert lab.ready()
     if isinstance(way, str):
-        main = wait_until(lambda: lab.windows("--name", "^QUAV Lab$"))[0]
-        window = wait_until(lambda: (set(lab.windows("--pid", launcher.pid)) - {main}) if alert
-                            else {main}).pop()
-        lab.tool("xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", way)
+        shown = wait_until(lambda: len(found := lab.launcher_windows()) == 1 + alert and found)
+        window = (set(shown) - {lab.main_window()} if alert else set(shown)).pop()
+        key = lab.quit_key if way == "quit key" else way
+        lab.tool("xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", key)
     else:
         os.killpg(launcher.pid, way)
     assert launcher.finish(5) == (-way if way == signal.SIGKILL else 0)
@@ -104,26 +150,37 @@ def test_the_server_gets_one_sigint_however_the_launcher_ends(lab, way, alert):
 
 
 def test_a_rejected_key_file_shows_a_modal_alert_and_opens_no_key(lab):
-    launcher = lab.launch(lab.write("song.quavkey", b'{"format": "quav-key"}'))
+    lab.launch(lab.write("song.quavkey", b'{"format": "quav-key"}'))
     assert (windows := wait_until(
-        lambda: len(found := lab.windows("--pid", launcher.pid)) == 2 and found)), "no alert"
+        lambda: len(found := lab.launcher_windows()) == 2 and found)), "no alert"
     assert sum("_MODAL" in lab.tool("xprop", "-id", w, "_NET_WM_STATE")[1] for w in windows) == 1
     lab.tool("xdotool", "key", "Return")
-    assert wait_until(lambda: len(lab.windows("--pid", launcher.pid)) == 1)
+    assert wait_until(lambda: len(lab.launcher_windows()) == 1)
     assert lab.ready() and not wait_until(lambda: lab.opened() != [ADDRESS], 0.5)
 
 
-@pytest.mark.gtk
 def test_the_status_line_and_open_button_follow_the_server(lab):
     lab.write("hold")
     launcher = lab.launch()
-    # The title bar offers the window's controls: the primary menu, minimize and close.
-    controls = [("button", name, True) for name in ("gtkmm__GtkMenuButton", "Minimize", "Close")]
-    assert lab.shows(launcher, ("label", "Starting QUAV Lab…", True), (*OPEN, False), *controls)
+    assert lab.shows(launcher, "Starting QUAV Lab…", opens=False)
     (lab.root / "hold").unlink()
-    assert lab.shows(launcher, ("label", READY, True), (*OPEN, True))
+    assert lab.shows(launcher, READY, opens=True)
+    lab.tool("import", "-window", lab.main_window(), lab.screenshot)
     lab.write("stop")
-    assert lab.shows(launcher, ("label", STOPPED, True), (*OPEN, False))
+    assert lab.shows(launcher, STOPPED, opens=False)
+
+
+def test_a_server_that_cannot_start_is_reported(lab):
+    lab.server.chmod(0o644)
+    assert lab.shows(lab.launch(), "Could not start QUAV Lab: ", opens=False)
+    assert not lab.opened()
+
+
+@pytest.mark.gtk
+def test_the_title_bar_offers_the_menu_minimize_and_close(lab):
+    launcher = lab.launch()
+    controls = {("button", name, True) for name in ("gtkmm__GtkMenuButton", "Minimize", "Close")}
+    assert wait_until(lambda: controls <= lab.widgets(launcher.pid))
 
 
 @pytest.mark.gtk
@@ -140,8 +197,9 @@ def test_later_launches_hand_their_files_to_the_first_or_bring_it_back(lab):
     assert lab.ready(3) and lab.opened()[2] == key_address(KEY)
 
     later = lab.launch(lab.write("bad.quavkey", b"[]"))
-    assert lab.shows(first, ("label", "This key file could not be opened.", True), (
-        "label", "Export a new .quavkey file from QUAV Lab. Nothing was sent to Auto-Tune.", True))
+    alert = {("label", "This key file could not be opened.", True), (
+        "label", "Export a new .quavkey file from QUAV Lab. Nothing was sent to Auto-Tune.", True)}
+    assert wait_until(lambda: alert <= lab.widgets(first.pid))
     lab.tool("xdotool", "key", "Return")
     assert later.finish() == 0
     assert not wait_until(lambda: len(lab.opened()) > 3, 0.5) and lab.text("arguments") == ARGUMENTS

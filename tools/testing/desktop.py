@@ -13,6 +13,7 @@ ACCESSIBLE = "org.a11y.atspi.Accessible"
 
 def pytest_addoption(parser):
     parser.addoption("--launcher", required=True, help="the launcher executable under test")
+    parser.addoption("--screenshot", required=True, help="where a picture of the ready window goes")
 
 
 def pytest_configure(config):
