@@ -186,12 +186,13 @@ NSSize fittingSize(NSView* view, CGFloat width) {
 
 @end
 
-// GNUstep hands each file named on the command line to application:openFile:, and never calls
-// application:openURLs:.
+// GNUstep hands the files named on the command line to application:openFiles:, all in one call,
+// and never calls application:openURLs:.
 @implementation QuavApplicationDelegate (QuavGNUstepFiles)
-- (BOOL)application:(NSApplication*)application openFile:(NSString*)path {
-  [self application:application openURLs:[NSArray arrayWithObject:[NSURL fileURLWithPath:path]]];
-  return YES;
+- (void)application:(NSApplication*)application openFiles:(NSArray*)paths {
+  NSMutableArray* urls = [NSMutableArray array];
+  for (NSString* path in paths) [urls addObject:[NSURL fileURLWithPath:path]];
+  [self application:application openURLs:urls];
 }
 @end
 
