@@ -141,13 +141,10 @@ bool AppKitApplication::openURL(const std::string& url) {
 void AppKitApplication::postToMainQueue(std::function<void()> task) {
   NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];  // callers may be on any thread
   Retained<QuavCallback> callback([[QuavCallback alloc] initWithCallable:std::move(task)]);
-  [callback.get()
-      performSelectorOnMainThread:@selector(perform:)
-                       withObject:nil
-                    waitUntilDone:NO
-                            modes:[NSArray arrayWithObjects:NSDefaultRunLoopMode,
-                                                            NSModalPanelRunLoopMode,
-                                                            NSEventTrackingRunLoopMode, nil]];
+  [callback.get() performSelectorOnMainThread:@selector(perform:)
+                                   withObject:nil
+                                waitUntilDone:NO
+                                        modes:mainRunLoopModes()];
   [pool drain];
 }
 

@@ -45,6 +45,10 @@ Retained<T> retain(T* object) {
   return Retained<T>([object retain]);
 }
 
+// The run loop modes the launcher's work runs in, as the main dispatch queue's does on macOS:
+// the default mode, an open alert's and a tracking menu's.
+NSArray* mainRunLoopModes();
+
 inline NSString* nsString(const std::string& text) {
   return [[[NSString alloc] initWithBytes:text.data()
                                    length:text.size()

@@ -1,5 +1,16 @@
 #import "Bridge.h"
 
+#import <AppKit/AppKit.h>
+
+namespace quav::toolkit::appkit {
+
+NSArray* mainRunLoopModes() {
+  return [NSArray arrayWithObjects:NSDefaultRunLoopMode, NSModalPanelRunLoopMode,
+                                   NSEventTrackingRunLoopMode, nil];
+}
+
+}  // namespace quav::toolkit::appkit
+
 @implementation QuavCallback
 
 - (instancetype)initWithCallable:(std::function<void()>)callable {

@@ -54,10 +54,7 @@
 }
 
 - (void)readFrom:(NSFileHandle*)output {
-  [output
-      readInBackgroundAndNotifyForModes:[NSArray arrayWithObjects:NSDefaultRunLoopMode,
-                                                                  NSModalPanelRunLoopMode,
-                                                                  NSEventTrackingRunLoopMode, nil]];
+  [output readInBackgroundAndNotifyForModes:quav::toolkit::appkit::mainRunLoopModes()];
 }
 
 // Empty data is the end of the output; no data at all, a failed read: nothing more comes either.

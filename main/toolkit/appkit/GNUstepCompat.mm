@@ -143,10 +143,7 @@ NSSize fittingSize(NSView* view, CGFloat width) {
                                                name:NSFileHandleDataAvailableNotification
                                              object:watch->process_];
   [watch->process_
-      waitForDataInBackgroundAndNotifyForModes:[NSArray arrayWithObjects:NSDefaultRunLoopMode,
-                                                                         NSModalPanelRunLoopMode,
-                                                                         NSEventTrackingRunLoopMode,
-                                                                         nil]];
+      waitForDataInBackgroundAndNotifyForModes:quav::toolkit::appkit::mainRunLoopModes()];
 }
 
 - (void)processEnded:(NSNotification*)notification {

@@ -7,6 +7,8 @@
 
 #include <initializer_list>
 
+#include "Bridge.h"
+
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -42,10 +44,7 @@ void quitOnSignals() {
                                            selector:@selector(signalled:)
                                                name:NSFileHandleReadCompletionNotification
                                              object:reader];
-  [reader
-      readInBackgroundAndNotifyForModes:[NSArray arrayWithObjects:NSDefaultRunLoopMode,
-                                                                  NSModalPanelRunLoopMode,
-                                                                  NSEventTrackingRunLoopMode, nil]];
+  [reader readInBackgroundAndNotifyForModes:mainRunLoopModes()];
   struct sigaction action = {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
