@@ -88,17 +88,23 @@ class Lab(Desktop):
         return [window for window in self.windows("--classname", f"^{self.launcher.name}$")
                 if "DOCK" not in self.tool("xprop", "-id", window, "_NET_WM_WINDOW_TYPE")[1]]
 
-    def main_window(self):
-        """The launcher's window, once it is on screen."""
+    def main_windows(self):
+        """The launcher's windows titled "QUAV Lab", once there is one: its window, and whatever
+        else GNUstep may title so."""
         return wait_until(lambda: set(self.launcher_windows()) & set(
-            self.windows("--name", "^QUAV Lab$"))).pop()
+            self.windows("--name", "^QUAV Lab$")))
+
+    def main_window(self):
+        return self.main_windows().pop()
 
     def read_window(self):
-        """The words the launcher's window shows, read off a picture of it at three times its
+        """The words the launcher's windows show, read off a picture of each at three times its
         size, where the text reader reads them without fail."""
-        picture = self.root / "window.png"
-        self.tool("import", "-window", self.main_window(), "-resize", "300%", picture)
-        self.read = self.tool("tesseract", picture, "-")[1]
+        self.read = ""
+        for window in self.main_windows():
+            picture = self.root / f"window-{window}.png"
+            self.tool("import", "-window", window, "-resize", "300%", picture)
+            self.read += f"[{window}] " + self.tool("tesseract", picture, "-")[1]
         return self.read
 
     def shows(self, launcher, status, opens):
@@ -107,7 +113,7 @@ class Lab(Desktop):
         GNUstep has no bridge to it: its status line is read off the window's picture, and its
         button's state is left to the unit tests."""
         if self.gnustep:
-            if wait_until(lambda: reads_as(status, self.read_window()), 15):
+            if wait_until(lambda: reads_as(status, self.read_window()), 30):
                 return True
             print("The window read:", self.read)  # shown with the failure
             return False
