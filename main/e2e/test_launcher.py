@@ -99,7 +99,7 @@ class Lab(Desktop):
 
     def read_window(self):
         """The words the launcher's windows show, read off a picture of each at three times its
-        size, where the text reader reads them without fail."""
+        size, where the text reader reads them best."""
         self.read = ""
         for window in self.main_windows():
             picture = self.root / f"window-{window}.png"
